@@ -1,0 +1,36 @@
+// The state of one run, owned by WinMain and handed to each step group.
+#pragma once
+
+#include "platform/os.h"
+#include "registry/install_info.h"
+#include "ui/messages.h"
+
+enum { kPathSize = 260, kArchiveCount = 5 };
+
+struct RunState {
+  int is64;           // 64-bit Windows, found at step #2
+  REGSAM nativeView;  // KEY_WOW64_64KEY on 64-bit Windows, else 0
+  InstallInfo info;   // filled by the reader steps, read by the steps after them
+  char message[kMessageSize];
+  char keyPath[kPathSize];  // from a reader step to its key step
+  char folder[kPathSize];   // a looked-up folder
+  char itemPath[kPathSize];
+  char javaHome[kPathSize];
+  char archives[kArchiveCount][kPathSize];
+};
+
+// How a step group ends.
+enum StepOutcome {
+  kRunGoesOn = 0,
+  kRunAborted = 1,  // the user confirmed Cancel: no later step runs
+};
+
+StepOutcome RunUninstallSteps(RunState* run);
+StepOutcome RunManageSteps(RunState* run);
+StepOutcome RunProviderSteps(RunState* run);
+StepOutcome RunJavaSteps(RunState* run);
+StepOutcome RunStartMenuSteps(RunState* run);
+
+// The software branches the steps name.
+#define TAVO_BRANCH_NATIVE "SOFTWARE"
+#define TAVO_BRANCH_WOW "SOFTWARE\\Wow6432Node"

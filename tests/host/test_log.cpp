@@ -1,0 +1,158 @@
+// The run log: where it lies, its bytes, and what happens when it cannot be
+// written.
+#include <string>
+
+#include "sim_test.h"
+
+namespace {
+
+class LogTest : public SimTest {};
+
+TEST_F(LogTest, NothingIsWrittenBeforeTheFileIsChosen) {
+  WriteLog("[ConfirmDeleteItem] IDYES\r\n");
+  WriteLogHeader("#1 アンインストール開始");
+  EXPECT_FALSE(sim::FsExists(kLogPath));
+  EXPECT_FALSE(sim::FsExists("C:\\Users\\user\\TAVO\\TAVOSweeper.log"));
+}
+
+struct LocationCase {
+  const char* name;
+  void (*prepare)();
+  const char* expectedPath;
+};
+
+const LocationCase kLocations[] = {
+    {"profile TAVO folder", [] { sim::FsAddFolder("C:\\Users\\user\\TAVO"); },
+     "C:\\Users\\user\\TAVO\\TAVOSweeper.log"},
+    {"a file named TAVO", [] { sim::FsAddFile("C:\\Users\\user\\TAVO", "x"); },
+     "TAVOSweeper.log"},
+    {"no TAVO entry", [] {}, "TAVOSweeper.log"},
+    {"no profile folder", [] { sim::SetSpecialFolder(CSIDL_PROFILE, ""); }, "TAVOSweeper.log"},
+    {"profile path too long for the file name",
+     [] {
+       // 245 + "\TAVO\" fits, "TAVOSweeper.log" does not: never a cut name.
+       std::string profile = "C:\\" + std::string(242, 'p');
+       sim::SetSpecialFolder(CSIDL_PROFILE, profile);
+       sim::FsAddFolder(profile + "\\TAVO");
+     },
+     "TAVOSweeper.log"},
+};
+
+TEST_F(LogTest, LocationFollowsTheProfileTavoFolder) {
+  for (const LocationCase& c : kLocations) {
+    SCOPED_TRACE(c.name);
+    sim::Reset();
+    c.prepare();
+    InitLogFile();
+    EXPECT_STREQ(logFilePath, c.expectedPath);
+    WriteLog("x\r\n");
+    std::string where = c.expectedPath[0] == 'C' ? c.expectedPath : kLogPath;
+    EXPECT_EQ(sim::FsRead(where), "x\r\n");
+    // The tool never makes the TAVO folder itself.
+    if (std::string(c.name) == "no TAVO entry") {
+      EXPECT_FALSE(sim::FsExists("C:\\Users\\user\\TAVO"));
+    }
+  }
+}
+
+struct BannerCase {
+  long long utc;
+  int millis;
+  int offset;
+  const char* title;
+  const char* stamp;
+};
+
+const BannerCase kBanners[] = {
+    // 2026-12-08 06:09:50 UTC, JST
+    {1796710190, 123, 9 * 3600, "#1 アンインストール開始", "2026/12/08 15:09:50.123"},
+    // zero padding everywhere: 2027-01-05 09:03:07.004 local
+    {1799107387, 4, 9 * 3600, "#2 OS判定", "2027/01/05 09:03:07.004"},
+    // the longest title of a run
+    {1796710190, 0, 9 * 3600, "#9 (Wow6432)アンインストール情報に紐付いたInstallShieldフォルダ削除",
+     "2026/12/08 15:09:50.000"},
+    // local midnight when UTC is still the day before
+    {1796742000, 999, 9 * 3600, "#25 アンインストール終了", "2026/12/09 00:00:00.999"},
+};
+
+TEST_F(LogTest, BannerLinesAre130BytesWithTheTimeZeroPadded) {
+  StartLog();
+  std::string expected;
+  for (const BannerCase& c : kBanners) {
+    sim::SetClock(c.utc, c.millis, c.offset);
+    WriteLogHeader(c.title);
+    expected += Banner(c.title, c.stamp);
+  }
+  std::string log = LogText();
+  EXPECT_EQ(log, expected);
+  for (const std::string& line : SplitLines(log)) {
+    EXPECT_EQ(line.size() + 2, 130u);
+    EXPECT_EQ(line.compare(0, 11, "********** "), 0);
+  }
+}
+
+TEST_F(LogTest, AnOverlongTitleIsCutInsideTheAsterisksBetweenCharacters) {
+  StartLog();
+  std::string title = "#99 ";
+  for (int i = 0; i < 60; ++i) title += "あ";  // 124 bytes
+  WriteLogHeader(title.c_str());
+  std::string line = LogText();
+  ASSERT_EQ(line.size(), 130u);
+  EXPECT_EQ(line.substr(128), "\r\n");
+  // 99 bytes of banner text at most, and a whole number of characters.
+  std::string text = line.substr(10, 99);
+  EXPECT_EQ(text.substr(0, 5), " #99 ");
+  EXPECT_EQ(line.substr(109, 19), std::string(19, '*'));
+  EXPECT_EQ((line.find_first_of('*', 10) - 15) % 2, 0u);
+}
+
+TEST_F(LogTest, ClockFailureLosesOnlyTheBanner) {
+  StartLog();
+  sim::SetClockFailure(true, false);
+  WriteLogHeader("#1 アンインストール開始");
+  sim::SetClockFailure(false, true);
+  WriteLogHeader("#2 OS判定");
+  WriteLog("[GetIs64BitOS] OS=64bit\r\n");
+  EXPECT_EQ(LogText(), "[GetIs64BitOS] OS=64bit\r\n");
+}
+
+TEST_F(LogTest, OpenLabelIsContinuedAndBoundsAreKept) {
+  StartLog();
+  WriteLog("[GetFolderPath] ProgramFiles Path");
+  WriteLog("=%s\r\n", "C:\\Program Files");
+  WriteLog("%s", "");  // adds nothing
+  std::string exact(1023, 'a');
+  WriteLog("%s", exact.c_str());
+  std::string over(1500, 'b');
+  WriteLog("%s", over.c_str());
+  WriteLog("%s%%d\r\n", "no conversion from an argument: ");
+  std::string expected = "[GetFolderPath] ProgramFiles Path=C:\\Program Files\r\n" + exact +
+                         std::string(1023, 'b') + "no conversion from an argument: %d\r\n";
+  EXPECT_EQ(LogText(), expected);
+}
+
+TEST_F(LogTest, AMessageIsLostWhileAnotherProgramHoldsTheFile) {
+  StartLog();
+  WriteLog("one\r\n");
+  sim::FsSetLocked(kLogPath, true);
+  WriteLog("lost\r\n");
+  sim::FsSetLocked(kLogPath, false);
+  WriteLog("two\r\n");
+  EXPECT_EQ(LogText(), "one\r\ntwo\r\n");
+  sim::FsRemove(kLogPath);  // moved away between messages: made anew
+  WriteLog("three\r\n");
+  EXPECT_EQ(LogText(), "three\r\n");
+}
+
+TEST_F(LogTest, ReadOnlyFolderOrMissingFolderCostsOnlyTheLines) {
+  sim::FsAddFolder("C:\\Users\\user\\TAVO");
+  sim::FsSetReadOnly("C:\\Users\\user\\TAVO", true);
+  InitLogFile();
+  WriteLog("lost\r\n");
+  EXPECT_FALSE(sim::FsExists("C:\\Users\\user\\TAVO\\TAVOSweeper.log"));
+  sim::FsRemove("C:\\Users\\user\\TAVO");
+  WriteLog("lost too\r\n");
+  EXPECT_FALSE(sim::FsExists("C:\\Users\\user\\TAVO\\TAVOSweeper.log"));
+}
+
+}  // namespace
