@@ -21,6 +21,8 @@ class SimTest : public ::testing::Test {
     EXPECT_EQ(sim::RegOpenHandles(), 0) << "registry handles left open";
     EXPECT_EQ(sim::ShellObjectsAlive(), 0) << "shell objects not released";
     EXPECT_EQ(sim::OpenFiles(), 0) << "files left open";
+    EXPECT_EQ(sim::RegBadCloses(), 0) << "handles closed twice or never opened";
+    EXPECT_EQ(sim::ShellBadReleases(), 0) << "shell objects released twice";
   }
 
   // Points the log at C:\work\TAVOSweeper.log (no TAVO folder in the profile).

@@ -119,6 +119,13 @@ TEST(SimRegistryViews, SubkeyOfAnOpenKeyIsNeverRedirected) {
   EXPECT_EQ(sim::RegCalls().back().path, "SOFTWARE\\TAVO");
   OsRegCloseKey(key);
   OsRegCloseKey(software);
+  // Below a handle to the root itself, "SOFTWARE\X" is taken as written too.
+  HKEY root = nullptr;
+  ASSERT_EQ(OsRegOpenKey(HKEY_LOCAL_MACHINE, "", KEY_READ | KEY_WOW64_32KEY, &root), ERROR_SUCCESS);
+  ASSERT_EQ(OsRegOpenKey(root, "SOFTWARE\\TAVO", KEY_READ | KEY_WOW64_32KEY, &key), ERROR_SUCCESS);
+  EXPECT_EQ(sim::RegCalls().back().path, "SOFTWARE\\TAVO");
+  OsRegCloseKey(key);
+  OsRegCloseKey(root);
   EXPECT_EQ(sim::RegOpenHandles(), 0);
   EXPECT_EQ(sim::RegBadCloses(), 0);
 }

@@ -1,0 +1,216 @@
+#!/usr/bin/python3
+r"""Wine end-to-end tests of TAVOSweeper.exe (x86-64 build).
+
+    tests/wine/run_wine_tests.py [EXE] [FILTER] [--scenarios PATH]... [-v]
+
+EXE defaults to build/windows-x64/TAVOSweeper.exe; FILTER keeps the scenarios
+whose name contains it. Prints "PASS name" or "FAIL name: reason" per scenario
+(details on stderr), then "N passed, M failed"; exits 0 only when all passed.
+
+What a run does
+  - generates the ja_JP.UTF-8 locale if missing (root: /etc/locale.gen + locale-gen);
+  - builds once a 64-bit template prefix (wineboot -i, RelayInclude set) in
+    $TAVO_WINE_TEMPLATE or build/wine-template, rebuilt when missing or when the
+    Wine version changes;
+  - starts its own Xvfb (free display, -nolisten tcp) and openbox for the session;
+  - per scenario: copies the template (to /dev/shm, or $TAVO_WINE_WORKDIR), plants
+    files, folders and registry data, runs the exe with LANG=ja_JP.UTF-8, TZ=JST-9,
+    WINEDEBUG=-all,+relay, answers each message box with xdotool, waits for the exit,
+    reads the relay trace, the log, the registry and the files, compares, then kills
+    the prefix's Wine processes (wineserver -k) and deletes the copy.
+  Failed scenarios leave relay.txt, the log and result.txt in build/wine-results/NAME
+  (--artifacts to move it, --keep to keep them and the prefix for passing ones too).
+
+Adding scenarios
+  A scenario file is a Python file under tests/wine/scenarios/ (or given with
+  --scenarios FILE|DIR) that defines SCENARIOS, a list of dicts. The folder of
+  this runner is on sys.path, so a file may `from wine_harness import *` for the
+  constants (PRODUCT_TITLE, MB_*, ID*, HKLM, KEY_WOW64_*). Fields:
+
+  name            required; letters, digits, _ . -; unique
+  description     free text
+  registry        {key: {value name: value}} planted before the run. Keys are
+                  "HKLM\SOFTWARE\X" (64-bit view) or "HKLM\SOFTWARE\Wow6432Node\X"
+                  (32-bit view); HKCU works too. str -> REG_SZ (Japanese is fine:
+                  the tool's ANSI reads get code page 932 bytes), int -> REG_DWORD,
+                  bytes -> REG_BINARY, "" names the default value, {} an empty key.
+                  Each planted value is read back before the run.
+  folders         [r"C:\..."] folders to create. "{user}" stands for the profile
+                  name (C:\users\{user}\TAVO). Japanese names are fine.
+  files           {r"C:\...\name": bytes or str} files to create (str is written
+                  as code page 932).
+  exe_at          where the exe is copied (default C:\TAVOTest\TAVOSweeper.exe)
+  cwd             the exe's current directory (default: the exe's folder)
+  dialogs         the message boxes in order, each {"answer": "y" | "n" |
+                  "Escape" | "Return", "text": str|bytes|None, "title": (default
+                  PRODUCT_TITLE), "style": int|None, "result": int|None}. "answer"
+                  drives the run; the others are compared with the trace (None or
+                  absent: not compared). The count must match exactly. A text the
+                  trace cut (about 290 escaped characters) is compared by its
+                  shown start, and the expectation must be longer than it.
+  exit_code       expected exit code (default 0)
+  log             expected TAVOSweeper.log: bytes, or str (written as code page
+                  932, so give "\r\n" line ends); None: the log must not exist;
+                  absent: not checked. Banner times (" YYYY/MM/DD HH:MM:SS.mmm "
+                  in 130-byte asterisk lines) and LastError=0x........ are masked
+                  on both sides; banner times must also fall inside the run (JST)
+                  unless check_log_times is False.
+  log_at          where to read the log. Default: C:\users\{user}\TAVO\TAVOSweeper.log
+                  when the scenario plants that folder, else cwd\TAVOSweeper.log.
+  registry_after  {key: None (must be gone) | {} (must exist) | {name: value}
+                  (must exist with these values)}
+  files_after     {path: None (must be gone) | True (must exist) | bytes|str
+                  (a file with exactly this content)}
+  calls           [(func, args, retval)]: relay calls expected in this order,
+                  among the calls of the functions named here. func is
+                  "advapi32.RegOpenKeyExA" or "RegOpenKeyExA"; args compare the
+                  leading arguments (None: any; str/bytes: the string argument;
+                  int: the number, HKLM matching ffffffff80000002); retval None: any.
+  not_called      [func]: functions that must not appear in the trace
+  relay_include   functions to trace (list or ";" string); default
+                  wine_harness.DEFAULT_RELAY_INCLUDE. A function used in "calls"
+                  and "not_called" must be in it.
+  timeout_dialog  seconds to wait for each box (default 30)
+  timeout_exit    seconds to wait for the exit after the last answer (default 30)
+  env             extra environment variables for the Wine processes
+
+Example:
+
+    from wine_harness import *
+
+    SCENARIOS = [{
+        "name": "cancel_at_start",
+        "registry": {r"HKLM\SOFTWARE\Wow6432Node\TAVO": {"InstallDir": r"C:\TAVO\利用者"}},
+        "dialogs": [{"answer": "Escape", "style": MB_OKCANCEL, "result": IDCANCEL}],
+        "log": None,
+        "registry_after": {r"HKLM\SOFTWARE\Wow6432Node\TAVO": {"InstallDir": r"C:\TAVO\利用者"}},
+    }]
+"""
+
+import argparse
+import glob
+import os
+import runpy
+import signal
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+import wine_harness as H  # noqa: E402
+
+DEFAULT_EXE = os.path.join(H.REPO_ROOT, "build", "windows-x64", H.EXE_NAME)
+DEFAULT_SCENARIOS = os.path.join(HERE, "scenarios")
+DEFAULT_ARTIFACTS = os.path.join(H.REPO_ROOT, "build", "wine-results")
+
+
+def load_scenarios(paths):
+    """(scenarios, problems) from scenario files and folders (*.py, sorted)."""
+    files = []
+    for p in paths:
+        if os.path.isdir(p):
+            files += sorted(glob.glob(os.path.join(p, "*.py")))
+        elif os.path.isfile(p):
+            files.append(p)
+        else:
+            return [], [f"no scenario file or folder {p}"]
+    scenarios, problems, seen = [], [], set()
+    for f in files:
+        try:
+            data = runpy.run_path(f).get("SCENARIOS")
+        except Exception as e:  # a broken file must not hide the others
+            problems.append(f"{f}: {type(e).__name__}: {e}")
+            continue
+        if not isinstance(data, list):
+            problems.append(f"{f}: defines no SCENARIOS list")
+            continue
+        for s in data:
+            name = s.get("name") if isinstance(s, dict) else None
+            if name in seen:
+                problems.append(f"{f}: duplicate scenario name {name!r}")
+                continue
+            seen.add(name)
+            scenarios.append(s)
+    return scenarios, problems
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser(description="Wine end-to-end tests of TAVOSweeper.exe",
+                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("exe", nargs="?", default=DEFAULT_EXE, help=f"the exe to test (default {DEFAULT_EXE})")
+    ap.add_argument("filter", nargs="?", default="", help="run only scenarios whose name contains this")
+    ap.add_argument("--scenarios", action="append", help="scenario file or folder (repeatable; "
+                    f"default {DEFAULT_SCENARIOS})")
+    ap.add_argument("--template", help="template prefix folder (default $TAVO_WINE_TEMPLATE or build/wine-template)")
+    ap.add_argument("--workdir", help="where throwaway prefixes go (default $TAVO_WINE_WORKDIR, /dev/shm or /tmp)")
+    ap.add_argument("--artifacts", default=DEFAULT_ARTIFACTS, help="where failed scenarios leave their files")
+    ap.add_argument("--keep", action="store_true", help="keep prefixes and artifacts of all scenarios")
+    ap.add_argument("-v", "--verbose", action="store_true", help="timings and notes on stderr")
+    args = ap.parse_args(argv)
+
+    def err(msg):
+        print(msg, file=sys.stderr, flush=True)
+
+    # SIGTERM (e.g. a CI timeout) must still run the cleanups below.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+
+    scenarios, problems = load_scenarios(args.scenarios or [DEFAULT_SCENARIOS])
+    for p in problems:
+        err(f"scenario file problem: {p}")
+    if problems:
+        print("0 passed, 1 failed")
+        return 1
+    chosen = [s for s in scenarios if args.filter in str(s.get("name"))]
+    if not chosen:
+        err(f"no scenario matches {args.filter!r} ({len(scenarios)} loaded)")
+        print("0 passed, 0 failed")
+        return 2
+
+    t0 = time.monotonic()
+    try:
+        H.require_tools()
+        if H.ensure_ja_locale():
+            err("generated locale ja_JP.UTF-8")
+        template = H.ensure_template(args.template, log=err)
+    except H.SetupError as e:
+        err(f"setup failed: {e}")
+        print(f"0 passed, {len(chosen)} failed")
+        return 1
+    workdir = args.workdir or H.default_workdir()
+    exe = os.path.abspath(args.exe)
+    if args.verbose:
+        err(f"setup {time.monotonic() - t0:.1f}s; template {template}; workdir {workdir}; exe {exe}")
+
+    passed = failed = 0
+    try:
+        with H.XSession() as xs:
+            if args.verbose:
+                err(f"X display {xs.display}")
+            for s in chosen:
+                r = H.run_scenario(s, exe, template, xs, workdir, keep=args.keep, artifacts=args.artifacts)
+                if r.ok:
+                    passed += 1
+                    print(f"PASS {r.name}", flush=True)
+                else:
+                    failed += 1
+                    print(f"FAIL {r.name}: {r.errors[0]}" + (f" (+{len(r.errors) - 1} more)" if len(r.errors) > 1
+                                                              else ""), flush=True)
+                    for e in r.errors[1:]:
+                        err(f"    {r.name}: {e}")
+                    err(f"    {r.name}: files in {os.path.join(args.artifacts, r.name)}")
+                if args.verbose:
+                    for n in r.notes:
+                        err(f"    {r.name}: note: {n}")
+                    err(f"    {r.name}: exit code {r.exit_code}; timings {r.timings}")
+    except H.SetupError as e:
+        err(f"setup failed: {e}")
+        failed += len(chosen) - passed - failed
+    if args.verbose:
+        err(f"total {time.monotonic() - t0:.1f}s")
+    print(f"{passed} passed, {failed} failed")
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

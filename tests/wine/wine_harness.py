@@ -1,0 +1,1279 @@
+"""Library of the Wine end-to-end tests of TAVOSweeper.exe (x86-64 build).
+
+Pieces, in the order a run uses them:
+  ensure_ja_locale()       ja_JP.UTF-8 must exist, or LANG=ja_JP.UTF-8 gives Wine no code page 932
+  ensure_template()        one wineboot'ed 64-bit prefix, cached; each scenario copies it
+  XSession                 our own Xvfb + openbox (message boxes take keys only with a WM)
+  run_scenario()           copy prefix, plant, run the exe, answer the boxes, collect, compare
+  parse_relay()            +relay trace -> call records (MessageBoxA, RegOpenKeyExA, ...)
+  mask_log()               hides what changes between runs in TAVOSweeper.log
+
+Only the standard library is used; the runner is run_wine_tests.py.
+"""
+
+import contextlib
+import datetime
+import fcntl
+import json
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+from dataclasses import dataclass, field
+
+# --------------------------------------------------------------------------
+# Constants shared with scenario files
+
+PRODUCT_TITLE = "TAVO利用者ソフト アンインストールツール"
+EXE_NAME = "TAVOSweeper.exe"
+LOG_NAME = "TAVOSweeper.log"
+
+MB_OK, MB_OKCANCEL, MB_ABORTRETRYIGNORE, MB_YESNOCANCEL, MB_YESNO, MB_RETRYCANCEL = range(6)
+IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO = 1, 2, 3, 4, 5, 6, 7
+
+HKCR, HKCU, HKLM, HKU = 0x80000000, 0x80000001, 0x80000002, 0x80000003
+KEY_WOW64_64KEY, KEY_WOW64_32KEY = 0x100, 0x200
+
+DEFAULT_RELAY_INCLUDE = (
+    "user32.MessageBoxA",
+    "advapi32.RegOpenKeyExA",
+    "advapi32.RegDeleteKeyExA",
+    "kernel32.SetDefaultDllDirectories",
+    "kernel32.SetDllDirectoryA",
+)
+
+# What a scenario may answer a message box with (xdotool key names).
+ANSWER_KEYS = ("y", "n", "Escape", "Return")
+
+# Title substring used to find the tool's boxes on the X display.
+WINDOW_MATCH = "TAVO"
+
+REPO_ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+DEFAULT_TEMPLATE = os.path.join(REPO_ROOT, "build", "wine-template")
+TEMPLATE_STAMP = ".tavo-template.json"
+TEMPLATE_FORMAT = 1
+
+# Helper calls (reg.exe, regedit) must never be traced: services started by
+# them stay up for the exe run, so the exe's trace holds only its own calls.
+WINEDLLOVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
+
+
+class HarnessError(Exception):
+    """A scenario cannot go on (timeout, Wine failure, bad planting...)."""
+
+
+class SetupError(Exception):
+    """The machine is not ready (missing tool, locale, template build failed)."""
+
+
+# --------------------------------------------------------------------------
+# Small process helpers: every wait has a timeout.
+
+def run_cmd(cmd, *, env=None, cwd=None, timeout, what=None, check=True):
+    """Run cmd to completion within timeout seconds; HarnessError on timeout or (check) failure.
+
+    Output goes to files, not pipes: Wine commands leave daemons (wineserver,
+    services) holding the child's stdout/stderr, and a pipe would never see EOF."""
+    what = what or " ".join(cmd)
+    with tempfile.TemporaryFile() as fout, tempfile.TemporaryFile() as ferr:
+        try:
+            proc = subprocess.Popen(cmd, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=fout, stderr=ferr,
+                                    start_new_session=True)
+        except FileNotFoundError as e:
+            raise SetupError(f"{cmd[0]} not found: {e}") from e
+        try:
+            proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            _kill_group(proc)
+            raise HarnessError(f"timeout after {timeout}s: {what}")
+        fout.seek(0)
+        ferr.seek(0)
+        out, err = fout.read(), ferr.read()
+    if check and proc.returncode != 0:
+        tail = err.decode("utf-8", "replace").strip().splitlines()[-3:]
+        raise HarnessError(f"{what} exited {proc.returncode}: {' | '.join(tail)}")
+    return subprocess.CompletedProcess(cmd, proc.returncode, out, err)
+
+
+def _kill_group(proc, sig=signal.SIGKILL, wait=5):
+    """Kill the process group we created for proc (start_new_session=True), then reap it."""
+    with contextlib.suppress(ProcessLookupError, PermissionError):
+        os.killpg(proc.pid, sig)
+    with contextlib.suppress(ProcessLookupError):
+        proc.kill()
+    with contextlib.suppress(subprocess.TimeoutExpired):
+        proc.wait(timeout=wait)
+
+
+def require_tools(names=("wine", "wineserver", "Xvfb", "openbox", "xdotool", "locale-gen")):
+    missing = [n for n in names if shutil.which(n) is None]
+    if missing:
+        raise SetupError("missing programs: " + ", ".join(missing))
+
+
+# --------------------------------------------------------------------------
+# Locale
+
+def _has_ja_locale():
+    out = subprocess.run(["locale", "-a"], capture_output=True, timeout=30).stdout.decode("ascii", "replace")
+    return any(line.strip().lower() in ("ja_jp.utf8", "ja_jp.utf-8") for line in out.splitlines())
+
+
+def ensure_ja_locale(timeout=300):
+    """Generate ja_JP.UTF-8 when missing (uncomment it in /etc/locale.gen, run locale-gen)."""
+    if _has_ja_locale():
+        return False
+    gen = "/etc/locale.gen"
+    try:
+        with open(gen, encoding="utf-8") as f:
+            lines = f.read().splitlines()
+        pat = re.compile(r"^#\s*(ja_JP\.UTF-8\s+UTF-8)\s*$")
+        if not any(l.strip() == "ja_JP.UTF-8 UTF-8" for l in lines):
+            found = False
+            for i, line in enumerate(lines):
+                m = pat.match(line)
+                if m:
+                    lines[i] = m.group(1)
+                    found = True
+            if not found:
+                lines.append("ja_JP.UTF-8 UTF-8")
+            with open(gen, "w", encoding="utf-8") as f:
+                f.write("\n".join(lines) + "\n")
+    except OSError as e:
+        raise SetupError(f"cannot enable ja_JP.UTF-8 in {gen} (root needed): {e}") from e
+    try:
+        run_cmd(["locale-gen"], timeout=timeout, what="locale-gen")
+    except HarnessError as e:
+        raise SetupError(str(e)) from e
+    if not _has_ja_locale():
+        raise SetupError("locale-gen ran but ja_JP.UTF-8 is still missing")
+    return True
+
+
+# --------------------------------------------------------------------------
+# Wine environment and the template prefix
+
+def wine_env(prefix, display=None, debug="-all", extra=None):
+    env = {k: v for k, v in os.environ.items()
+           if not (k.startswith("LC_") or k in ("LANGUAGE", "WINEDEBUG", "WINEDLLOVERRIDES", "WINESERVER",
+                                                 "WINELOADER", "DISPLAY", "WINEPREFIX"))}
+    env.update({
+        "WINEPREFIX": prefix,
+        "WINEARCH": "win64",
+        "WINEDEBUG": debug,
+        "WINEDLLOVERRIDES": WINEDLLOVERRIDES,
+        "LANG": "ja_JP.UTF-8",
+        "TZ": "JST-9",
+    })
+    if display:
+        env["DISPLAY"] = display
+    if extra:
+        env.update(extra)
+    return env
+
+
+def wine_version():
+    return run_cmd(["wine", "--version"], timeout=30, what="wine --version").stdout.decode().strip()
+
+
+def wineserver_kill(prefix, timeout=15):
+    """Kill every Wine process of this prefix (and only of it), then wait for its server to go."""
+    env = wine_env(prefix)
+    with contextlib.suppress(HarnessError):
+        run_cmd(["wineserver", "-k"], env=env, timeout=timeout, check=False, what="wineserver -k")
+    with contextlib.suppress(HarnessError):
+        run_cmd(["wineserver", "-w"], env=env, timeout=timeout, check=False, what="wineserver -w")
+
+
+def relay_include_value(include):
+    if isinstance(include, str):
+        return include
+    return ";".join(include)
+
+
+def ensure_template(path=None, *, timeout=300, log=None):
+    """Return the template prefix path, building it when missing or stale.
+
+    Built in a sibling temp folder and renamed in place, so a killed build never
+    leaves a half-made template that later runs would trust."""
+    path = os.path.abspath(path or os.environ.get("TAVO_WINE_TEMPLATE") or DEFAULT_TEMPLATE)
+    parent = os.path.dirname(path)
+    os.makedirs(parent, exist_ok=True)
+    want = {"format": TEMPLATE_FORMAT, "wine": wine_version(),
+            "relay_include": relay_include_value(DEFAULT_RELAY_INCLUDE)}
+    with open(path + ".lock", "w") as lockf:
+        fcntl.flock(lockf, fcntl.LOCK_EX)
+        stamp = os.path.join(path, TEMPLATE_STAMP)
+        try:
+            with open(stamp, encoding="utf-8") as f:
+                if json.load(f) == want and os.path.isdir(os.path.join(path, "drive_c")):
+                    return path
+        except (OSError, ValueError):
+            pass
+        if log:
+            log(f"building Wine template prefix {path} (takes ~20 s)")
+        tmp = tempfile.mkdtemp(prefix=".wine-template-", dir=parent)
+        try:
+            env = wine_env(tmp)
+            try:
+                run_cmd(["wineboot", "-i"], env=env, timeout=timeout, what="wineboot -i")
+                run_cmd(["wine", "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
+                         "/d", want["relay_include"], "/f"], env=env, timeout=60, what="reg add RelayInclude")
+                # The registry reaches system.reg/user.reg only when the server exits.
+                run_cmd(["wineserver", "-w"], env=env, timeout=120, what="wineserver -w")
+            except HarnessError as e:
+                raise SetupError(f"template build failed: {e}") from e
+            with open(os.path.join(tmp, "user.reg"), encoding="utf-8", errors="replace") as f:
+                if want["relay_include"] not in f.read():
+                    raise SetupError("template build failed: RelayInclude not saved in user.reg")
+            with open(os.path.join(tmp, TEMPLATE_STAMP), "w", encoding="utf-8") as f:
+                json.dump(want, f)
+            if os.path.exists(path):
+                shutil.rmtree(path)
+            os.rename(tmp, path)
+            tmp = None
+        finally:
+            if tmp:
+                wineserver_kill(tmp)
+                shutil.rmtree(tmp, ignore_errors=True)
+    return path
+
+
+def default_workdir():
+    """Throwaway prefixes go to tmpfs when there is room: copying ~700 MB is then cheap."""
+    env = os.environ.get("TAVO_WINE_WORKDIR")
+    if env:
+        os.makedirs(env, exist_ok=True)
+        return env
+    shm = "/dev/shm"
+    try:
+        st = os.statvfs(shm)
+        if os.access(shm, os.W_OK) and st.f_bavail * st.f_frsize > 3 * 1024 ** 3:
+            return shm
+    except OSError:
+        pass
+    return tempfile.gettempdir()
+
+
+# --------------------------------------------------------------------------
+# X display: our own Xvfb + openbox, started once per session
+
+class XSession:
+    def __init__(self, timeout=30):
+        self.timeout = timeout
+        self.xvfb = None
+        self.wm = None
+        self.display = None
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def start(self):
+        rfd, wfd = os.pipe()
+        try:
+            # -displayfd: Xvfb takes a free display number itself and tells us which.
+            self.xvfb = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(wfd), "-nolisten", "tcp", "-screen", "0", "1280x1024x24"],
+                pass_fds=(wfd,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL, start_new_session=True)
+            os.close(wfd)
+            wfd = None
+            buf = b""
+            deadline = time.monotonic() + self.timeout
+            while not buf.endswith(b"\n"):
+                left = deadline - time.monotonic()
+                if left <= 0 or self.xvfb.poll() is not None:
+                    raise SetupError("Xvfb did not start (no display number within "
+                                     f"{self.timeout}s, exit={self.xvfb.poll()})")
+                ready, _, _ = select.select([rfd], [], [], left)
+                if ready:
+                    chunk = os.read(rfd, 64)
+                    if not chunk:
+                        raise SetupError("Xvfb closed -displayfd without a display number")
+                    buf += chunk
+            self.display = ":" + buf.decode().strip()
+        except BaseException:
+            self.stop()
+            raise
+        finally:
+            os.close(rfd)
+            if wfd is not None:
+                os.close(wfd)
+        try:
+            self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env(), stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                       start_new_session=True)
+            self._wait_wm()
+        except BaseException:
+            self.stop()
+            raise
+
+    def env(self):
+        env = dict(os.environ)
+        env["DISPLAY"] = self.display
+        return env
+
+    def _wait_wm(self):
+        # openbox sets _NET_SUPPORTING_WM_CHECK on the root window once it manages the screen.
+        deadline = time.monotonic() + self.timeout
+        while time.monotonic() < deadline:
+            if self.wm.poll() is not None:
+                raise SetupError(f"openbox exited with {self.wm.returncode}")
+            r = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env(),
+                               capture_output=True, timeout=10) if shutil.which("xprop") else None
+            if r is None:
+                time.sleep(1.0)  # no xprop: give openbox a moment
+                return
+            if r.returncode == 0 and b"window id" in r.stdout:
+                return
+            time.sleep(0.1)
+        raise SetupError(f"openbox not managing {self.display} after {self.timeout}s")
+
+    def stop(self):
+        for p in (self.wm, self.xvfb):
+            if p is not None and p.poll() is None:
+                with contextlib.suppress(ProcessLookupError):
+                    p.terminate()
+                try:
+                    p.wait(timeout=5)
+                except subprocess.TimeoutExpired:
+                    _kill_group(p)
+        self.wm = self.xvfb = None
+
+    # -- xdotool wrappers (all bounded)
+    def xdo(self, *args, timeout=10, check=False):
+        return run_cmd(["xdotool", *args], env=self.env(), timeout=timeout, check=check,
+                       what="xdotool " + " ".join(args))
+
+    def visible_windows(self, match=WINDOW_MATCH):
+        r = self.xdo("search", "--onlyvisible", "--name", match)
+        return [int(x) for x in r.stdout.split()] if r.returncode == 0 else []
+
+    def window_name(self, wid):
+        r = self.xdo("getwindowname", str(wid))
+        return r.stdout.decode("utf-8", "replace").rstrip("\n") if r.returncode == 0 else None
+
+
+# --------------------------------------------------------------------------
+# Relay trace parsing
+
+@dataclass
+class TraceString:
+    """A string argument as the trace shows it. When cut, data is only its start."""
+    data: bytes
+    cut: bool = False
+    wide: bool = False
+
+    def matches(self, expected):
+        """Compare with the whole expected bytes (or str, taken as code page 932)."""
+        if isinstance(expected, str):
+            expected = expected.encode("cp932")
+        if self.cut:
+            # The trace stops after a whole character; the real text was longer.
+            return len(expected) > len(self.data) and expected.startswith(self.data)
+        return expected == self.data
+
+
+@dataclass
+class Arg:
+    raw: str
+    value: int = None            # the number shown (pointer or integer)
+    string: TraceString = None   # the text shown after a pointer, if any
+
+
+@dataclass
+class Call:
+    thread: str
+    func: str                    # "user32.MessageBoxA"
+    args: list
+    line: int
+    retval: int = None           # None: no matching Ret line (process died inside the call)
+    ret_line: int = None
+
+    @property
+    def name(self):
+        return self.func.split(".", 1)[-1]
+
+
+@dataclass
+class MessageBoxCall:
+    hwnd: int
+    text: TraceString
+    title: TraceString
+    style: int
+    result: int
+
+
+@dataclass
+class RegOpenCall:
+    hkey: int
+    subkey: TraceString
+    options: int
+    access: int
+    result: int
+
+
+@dataclass
+class RegDeleteCall:
+    hkey: int
+    subkey: TraceString
+    view: int
+    result: int
+
+
+_CALL_RE = re.compile(r"^(?P<tid>(?:[0-9a-fA-F]+:)*[0-9a-fA-F]+):Call (?P<func>[\w.]+\.[\w@?$]+)\((?P<args>.*)\)"
+                      r" ret=[0-9a-fA-F]+$")
+_RET_RE = re.compile(r"^(?P<tid>(?:[0-9a-fA-F]+:)*[0-9a-fA-F]+):Ret  (?P<func>[\w.]+\.[\w@?$]+)\(\)"
+                     r" retval=(?P<retval>[0-9a-fA-F]+) ret=[0-9a-fA-F]+$")
+_SIMPLE_ESC = {"n": 0x0A, "r": 0x0D, "t": 0x09, '"': 0x22, "\\": 0x5C, "0": 0x00}
+
+
+def decode_debugstr(s, pos=0):
+    """Decode the Wine debug string starting at s[pos] ('"' or 'L"').
+
+    Returns (TraceString, end) with end just past the closing quote and the
+    '...' Wine adds when it cut the string."""
+    wide = s.startswith('L"', pos)
+    if wide:
+        pos += 1
+    if pos >= len(s) or s[pos] != '"':
+        raise ValueError(f"no debug string at {pos}: {s[pos:pos + 20]!r}")
+    i = pos + 1
+    units = []
+    width = 4 if wide else 2
+    while True:
+        if i >= len(s):
+            raise ValueError("unterminated debug string")
+        c = s[i]
+        if c == '"':
+            i += 1
+            break
+        if c == "\\":
+            e = s[i + 1:i + 2]
+            if e == "x":
+                hexdigits = s[i + 2:i + 2 + width]
+                if len(hexdigits) != width or not re.fullmatch(r"[0-9a-fA-F]+", hexdigits):
+                    raise ValueError(f"bad \\x escape at {i}: {s[i:i + 2 + width]!r}")
+                units.append(int(hexdigits, 16))
+                i += 2 + width
+                continue
+            if e in _SIMPLE_ESC:
+                units.append(_SIMPLE_ESC[e])
+                i += 2
+                continue
+            raise ValueError(f"unknown escape at {i}: {s[i:i + 2]!r}")
+        units.append(ord(c))
+        i += 1
+    cut = s.startswith("...", i)
+    if cut:
+        i += 3
+    if wide:
+        data = b"".join(u.to_bytes(2, "little") for u in units)
+    else:
+        if any(u > 0xFF for u in units):
+            raise ValueError("non-byte character in an ANSI debug string")
+        data = bytes(units)
+    return TraceString(data, cut, wide), i
+
+
+def parse_args(text):
+    """Split the argument list of a relay Call line into Arg records."""
+    args = []
+    i = 0
+    n = len(text)
+    while i < n:
+        start = i
+        m = re.compile(r"[0-9a-fA-F]+").match(text, i)
+        value = None
+        string = None
+        if m:
+            value = int(m.group(0), 16)
+            i = m.end()
+            if text.startswith(' "', i) or text.startswith(' L"', i):
+                string, i = decode_debugstr(text, i + 1)
+        if i < n and text[i] != ",":
+            # Not a form we know (e.g. a float): keep it raw up to the next comma.
+            value = None if string is None else value
+            j = text.find(",", i)
+            i = n if j < 0 else j
+        args.append(Arg(text[start:i], value, string))
+        if i < n:
+            i += 1  # the comma
+            if i == n:
+                args.append(Arg("", None, None))
+    return args
+
+
+@dataclass
+class RelayTrace:
+    calls: list = field(default_factory=list)
+    processes: int = 0           # processes that started with relay on (RelayInclude load lines)
+    bad_lines: list = field(default_factory=list)
+
+    def calls_to(self, func):
+        """Calls of func ('MessageBoxA' or 'user32.MessageBoxA'), in trace order."""
+        if "." in func:
+            return [c for c in self.calls if c.func.lower() == func.lower()]
+        return [c for c in self.calls if c.name.lower() == func.lower()]
+
+    def message_boxes(self):
+        out = []
+        for c in self.calls_to("user32.MessageBoxA"):
+            a = c.args
+            out.append(MessageBoxCall(a[0].value, _str_arg(a[1]), _str_arg(a[2]), a[3].value, c.retval))
+        return out
+
+    def reg_opens(self):
+        return [RegOpenCall(_hkey(c.args[0].value), _str_arg(c.args[1]), c.args[2].value, c.args[3].value,
+                            c.retval) for c in self.calls_to("advapi32.RegOpenKeyExA")]
+
+    def reg_deletes(self):
+        return [RegDeleteCall(_hkey(c.args[0].value), _str_arg(c.args[1]), c.args[2].value, c.retval)
+                for c in self.calls_to("advapi32.RegDeleteKeyExA")]
+
+
+def _str_arg(arg):
+    # A NULL pointer shows as a bare number: no string.
+    return arg.string
+
+
+def _hkey(v):
+    # 64-bit traces print predefined keys sign-extended (ffffffff80000002).
+    if v is not None and v >= 0xFFFFFFFF00000000:
+        return v & 0xFFFFFFFF
+    return v
+
+
+def parse_relay(text):
+    """Parse a WINEDEBUG=+relay trace (str, decoded as latin-1) into a RelayTrace."""
+    trace = RelayTrace()
+    pending = {}   # thread -> stack of open calls
+    for lineno, line in enumerate(text.splitlines(), 1):
+        if ":Call " in line:
+            m = _CALL_RE.match(line)
+            if not m:
+                if re.match(r"^[0-9a-fA-F:]+:Call [\w.]+\.\w+\(", line):
+                    trace.bad_lines.append((lineno, line[:200]))
+                continue
+            try:
+                args = parse_args(m.group("args"))
+            except ValueError as e:
+                trace.bad_lines.append((lineno, f"{e}: {line[:200]}"))
+                continue
+            call = Call(m.group("tid"), m.group("func"), args, lineno)
+            trace.calls.append(call)
+            pending.setdefault(call.thread, []).append(call)
+        elif ":Ret  " in line:
+            m = _RET_RE.match(line)
+            if not m:
+                continue
+            stack = pending.get(m.group("tid"), [])
+            for k in range(len(stack) - 1, -1, -1):
+                if stack[k].func == m.group("func"):
+                    call = stack.pop(k)
+                    call.retval = int(m.group("retval"), 16)
+                    call.ret_line = lineno
+                    del stack[k:]   # calls opened inside it and never closed: leave them without retval
+                    break
+        elif 'trace:relay:load_list L"RelayInclude"' in line:
+            trace.processes += 1
+    return trace
+
+
+def read_relay(path):
+    with open(path, "rb") as f:
+        return parse_relay(f.read().decode("latin-1"))
+
+
+# --------------------------------------------------------------------------
+# Log file comparison
+
+_BANNER_RE = re.compile(rb"^(\*+ )(\d{4})/(\d\d)/(\d\d) (\d\d):(\d\d):(\d\d)\.(\d{3})( \*+)$")
+_LASTERROR_RE = re.compile(rb"LastError=0x[0-9A-Fa-f]{8}")
+BANNER_LEN = 130
+BANNER_MASK = b"YYYY/MM/DD HH:MM:SS.mmm"
+LASTERROR_MASK = b"LastError=0x........"
+
+
+def _split_lines_keepends(data):
+    return data.splitlines(keepends=True)
+
+
+def _strip_eol(line):
+    return line.rstrip(b"\r\n")
+
+
+def mask_log(data):
+    """Hide banner times (130-byte asterisk lines) and LastError values."""
+    out = []
+    for line in _split_lines_keepends(data):
+        body = _strip_eol(line)
+        eol = line[len(body):]
+        m = _BANNER_RE.match(body)
+        if m and len(body) == BANNER_LEN:
+            body = m.group(1) + BANNER_MASK + m.group(9)
+        body = _LASTERROR_RE.sub(LASTERROR_MASK, body)
+        out.append(body + eol)
+    return b"".join(out)
+
+
+def banner_times(data):
+    """Datetimes written in the banner lines of a log, in order."""
+    times = []
+    for line in _split_lines_keepends(data):
+        body = _strip_eol(line)
+        m = _BANNER_RE.match(body)
+        if m and len(body) == BANNER_LEN:
+            y, mo, d, h, mi, s, ms = (int(g) for g in m.groups()[1:8])
+            times.append(datetime.datetime(y, mo, d, h, mi, s, ms * 1000))
+    return times
+
+
+def first_difference(expected, actual):
+    """One-line description of where two byte strings first differ, by line."""
+    el, al = _split_lines_keepends(expected), _split_lines_keepends(actual)
+    for i in range(max(len(el), len(al))):
+        e = el[i] if i < len(el) else None
+        a = al[i] if i < len(al) else None
+        if e != a:
+            return f"line {i + 1}: expected {e!r}, got {a!r}"
+    return "identical"
+
+
+def as_cp932(v):
+    return v.encode("cp932") if isinstance(v, str) else v
+
+
+# --------------------------------------------------------------------------
+# Registry files (.reg, UTF-16LE with BOM)
+
+_ROOTS = {
+    "HKLM": "HKEY_LOCAL_MACHINE", "HKEY_LOCAL_MACHINE": "HKEY_LOCAL_MACHINE",
+    "HKCU": "HKEY_CURRENT_USER", "HKEY_CURRENT_USER": "HKEY_CURRENT_USER",
+    "HKCR": "HKEY_CLASSES_ROOT", "HKEY_CLASSES_ROOT": "HKEY_CLASSES_ROOT",
+    "HKU": "HKEY_USERS", "HKEY_USERS": "HKEY_USERS",
+}
+
+
+def full_key(key):
+    """'HKLM\\SOFTWARE\\X' -> 'HKEY_LOCAL_MACHINE\\SOFTWARE\\X' (no trailing backslash)."""
+    root, _, rest = key.strip("\\").partition("\\")
+    try:
+        root = _ROOTS[root.upper()]
+    except KeyError:
+        raise HarnessError(f"unknown registry root in {key!r}") from None
+    return root + ("\\" + rest if rest else "")
+
+
+def _reg_escape(s):
+    return s.replace("\\", "\\\\").replace('"', '\\"')
+
+
+def reg_file_text(keys):
+    """Text of a .reg file planting keys: {key: {name: value}}.
+
+    str -> REG_SZ, int -> REG_DWORD, bytes -> REG_BINARY; '' names the default value."""
+    out = ["Windows Registry Editor Version 5.00", ""]
+    for key, values in keys.items():
+        out.append(f"[{full_key(key)}]")
+        for name, value in (values or {}).items():
+            lhs = "@" if name == "" else f'"{_reg_escape(name)}"'
+            if isinstance(value, bool):
+                raise HarnessError(f"{key}\\{name}: bool is not a registry type")
+            if isinstance(value, int):
+                if not 0 <= value <= 0xFFFFFFFF:
+                    raise HarnessError(f"{key}\\{name}: DWORD out of range")
+                out.append(f"{lhs}=dword:{value:08x}")
+            elif isinstance(value, str):
+                try:
+                    value.encode("cp932")
+                except UnicodeEncodeError as e:
+                    raise HarnessError(f"{key}\\{name}: text not representable in code page 932: {e}") from e
+                if re.search(r"[\x00-\x1f]", value):
+                    # Control characters do not survive the quoted form: write REG_SZ as hex(1).
+                    raw = (value + "\0").encode("utf-16-le")
+                    out.append(f"{lhs}=hex(1):" + ",".join(f"{b:02x}" for b in raw))
+                else:
+                    out.append(f'{lhs}="{_reg_escape(value)}"')
+            elif isinstance(value, (bytes, bytearray)):
+                out.append(f"{lhs}=hex:" + ",".join(f"{b:02x}" for b in value))
+            else:
+                raise HarnessError(f"{key}\\{name}: unsupported value {value!r}")
+        out.append("")
+    return "\r\n".join(out) + "\r\n"
+
+
+def write_reg_file(path, keys):
+    with open(path, "wb") as f:
+        f.write(b"\xff\xfe" + reg_file_text(keys).encode("utf-16-le"))
+
+
+def _unescape_reg_string(s):
+    out = []
+    i = 0
+    while i < len(s):
+        if s[i] == "\\" and i + 1 < len(s):
+            e = s[i + 1]
+            out.append({"n": "\n", "r": "\r", "0": "\0"}.get(e, e))
+            i += 2
+        else:
+            out.append(s[i])
+            i += 1
+    return "".join(out)
+
+
+def parse_reg_file(data):
+    """Parse an exported .reg file (bytes, UTF-16LE with BOM, or text) -> {full key: {name: value}}.
+
+    Values: REG_SZ -> str, REG_DWORD -> int, REG_BINARY -> bytes, hex(N) -> (N, bytes)."""
+    if isinstance(data, bytes):
+        text = data.decode("utf-16") if data[:2] in (b"\xff\xfe", b"\xfe\xff") else data.decode("utf-8")
+    else:
+        text = data
+    # Joined continuation lines of hex values ("...,\\\n  ...").
+    text = re.sub(r"\\\r?\n\s*", "", text)
+    keys = {}
+    cur = None
+    for line in text.splitlines():
+        line = line.rstrip("\r")
+        if not line or line.startswith(("Windows Registry Editor", "REGEDIT4", ";")):
+            continue
+        if line.startswith("[") and line.endswith("]"):
+            cur = keys.setdefault(line[1:-1], {})
+            continue
+        if cur is None:
+            continue
+        if line.startswith("@="):
+            name, rest = "", line[2:]
+        else:
+            m = re.match(r'^"((?:[^"\\]|\\.)*)"=(.*)$', line)
+            if not m:
+                continue
+            name, rest = _unescape_reg_string(m.group(1)), m.group(2)
+        if rest.startswith('"') and rest.endswith('"'):
+            cur[name] = _unescape_reg_string(rest[1:-1])
+        elif rest.startswith("dword:"):
+            cur[name] = int(rest[6:], 16)
+        elif rest.startswith("hex:"):
+            cur[name] = bytes(int(b, 16) for b in rest[4:].split(",") if b)
+        else:
+            m = re.match(r"^hex\(([0-9a-fA-F]+)\):(.*)$", rest)
+            if m:
+                raw = bytes(int(b, 16) for b in m.group(2).split(",") if b)
+                kind = int(m.group(1), 16)
+                if kind == 1:
+                    cur[name] = raw.decode("utf-16-le").rstrip("\0")
+                else:
+                    cur[name] = (kind, raw)
+            else:
+                cur[name] = ("raw", rest)
+    return keys
+
+
+# --------------------------------------------------------------------------
+# Windows paths inside a prefix
+
+def unix_path(prefix, winpath, user=None):
+    """Unix path of a C:\\ path in prefix. Existing components are found without
+    regard to case, as Wine does ('C:\\Users' is drive_c/users)."""
+    user = user or current_user()
+    winpath = winpath.replace("{user}", user)
+    m = re.match(r"^([A-Za-z]):\\?(.*)$", winpath)
+    if not m or m.group(1).lower() != "c":
+        raise HarnessError(f"only C:\\ paths are supported: {winpath!r}")
+    cur = os.path.join(prefix, "drive_c")
+    for part in [p for p in m.group(2).split("\\") if p]:
+        if part in (".", ".."):
+            raise HarnessError(f"relative component in {winpath!r}")
+        cand = os.path.join(cur, part)
+        if not os.path.lexists(cand) and os.path.isdir(cur):
+            low = part.lower()
+            for name in os.listdir(cur):
+                if name.lower() == low:
+                    cand = os.path.join(cur, name)
+                    break
+        cur = cand
+    return cur
+
+
+def current_user():
+    # Wine names the profile after the Unix user.
+    import pwd
+    return pwd.getpwuid(os.getuid()).pw_name
+
+
+def snapshot_tree(root):
+    """Relative paths (dirs end with '/') under root, sorted."""
+    out = []
+    for dirpath, dirnames, filenames in os.walk(root):
+        rel = os.path.relpath(dirpath, root)
+        for d in dirnames:
+            out.append(os.path.normpath(os.path.join(rel, d)) + "/")
+        for f in filenames:
+            out.append(os.path.normpath(os.path.join(rel, f)))
+    return sorted(out)
+
+
+# --------------------------------------------------------------------------
+# Scenarios
+
+SCENARIO_KEYS = {
+    "name", "description", "registry", "folders", "files", "exe_at", "cwd", "dialogs", "exit_code",
+    "log", "log_at", "check_log_times", "registry_after", "files_after", "calls", "relay_include",
+    "timeout_dialog", "timeout_exit", "env", "not_called",
+}
+DIALOG_KEYS = {"answer", "text", "title", "style", "result"}
+DEFAULT_EXE_AT = "C:\\TAVOTest\\" + EXE_NAME
+PROFILE_TAVO = "C:\\users\\{user}\\TAVO"
+
+
+def validate_scenario(s):
+    """Problems with a scenario's data (list of str; empty when fine)."""
+    errs = []
+    name = s.get("name")
+    if not isinstance(name, str) or not re.fullmatch(r"[\w.-]+", name or ""):
+        errs.append(f"name must be a word-like str, got {name!r}")
+    for k in set(s) - SCENARIO_KEYS:
+        errs.append(f"unknown field {k!r}")
+    dialogs = s.get("dialogs", [])
+    if not isinstance(dialogs, list):
+        errs.append("dialogs must be a list")
+        dialogs = []
+    for i, d in enumerate(dialogs, 1):
+        if not isinstance(d, dict):
+            errs.append(f"dialog {i} must be a dict")
+            continue
+        for k in set(d) - DIALOG_KEYS:
+            errs.append(f"dialog {i}: unknown field {k!r}")
+        if d.get("answer") not in ANSWER_KEYS:
+            errs.append(f"dialog {i}: answer must be one of {ANSWER_KEYS}, got {d.get('answer')!r}")
+    if "log" in s and not isinstance(s["log"], (str, bytes, type(None))):
+        errs.append("log must be str, bytes or None")
+    for key, vals in (s.get("registry") or {}).items():
+        if vals is not None and not isinstance(vals, dict):
+            errs.append(f"registry[{key!r}] must be a dict of values")
+    for key, vals in (s.get("registry_after") or {}).items():
+        if vals is not None and not isinstance(vals, dict):
+            errs.append(f"registry_after[{key!r}] must be None or a dict")
+    for c in s.get("calls") or []:
+        if not (isinstance(c, (tuple, list)) and len(c) == 3 and isinstance(c[0], str)
+                and isinstance(c[1], (tuple, list))):
+            errs.append(f"calls entry must be (func, args, retval): {c!r}")
+    nc = s.get("not_called", [])
+    if not (isinstance(nc, list) and all(isinstance(f, str) for f in nc)):
+        errs.append("not_called must be a list of function names")
+    return errs
+
+
+def log_location(s):
+    """Where the scenario expects the log: explicit, the profile TAVO folder it plants, or the cwd."""
+    if s.get("log_at"):
+        return s["log_at"]
+    planted = [p.rstrip("\\").lower() for p in s.get("folders", [])] + \
+              [p.rsplit("\\", 1)[0].lower() for p in s.get("files", {})]
+    if PROFILE_TAVO.lower() in planted:
+        return PROFILE_TAVO + "\\" + LOG_NAME
+    return scenario_cwd(s) + "\\" + LOG_NAME
+
+
+def scenario_cwd(s):
+    return s.get("cwd") or s.get("exe_at", DEFAULT_EXE_AT).rsplit("\\", 1)[0]
+
+
+def _arg_matches(expected, arg):
+    if expected is None:
+        return True
+    if isinstance(expected, (str, bytes)):
+        return arg.string is not None and arg.string.matches(expected)
+    if isinstance(expected, int):
+        if arg.value is None:
+            return False
+        return arg.value == expected or _hkey(arg.value) == expected
+    raise HarnessError(f"cannot compare call argument {expected!r}")
+
+
+def _show(ts):
+    if ts is None:
+        return "NULL"
+    s = repr(ts.data)
+    return s + ("... (cut)" if ts.cut else "")
+
+
+def compare_calls(expected, trace):
+    """Compare the scenario's calls list with the trace: only functions it names, in order."""
+    errs = []
+    names = {e[0].lower() for e in expected}
+    actual = [c for c in trace.calls if c.func.lower() in names or c.name.lower() in names]
+    for i, (func, args, retval) in enumerate(expected):
+        if i >= len(actual):
+            errs.append(f"call {i + 1} {func}{tuple(args)!r} not made ({len(actual)} calls of {sorted(names)})")
+            break
+        c = actual[i]
+        if func.lower() not in (c.func.lower(), c.name.lower()):
+            errs.append(f"call {i + 1}: expected {func}, got {c.func} (trace line {c.line})")
+            break
+        for j, ea in enumerate(args):
+            if j >= len(c.args) or not _arg_matches(ea, c.args[j]):
+                shown = c.args[j].raw if j < len(c.args) else "missing"
+                if j < len(c.args) and c.args[j].string is not None:
+                    shown = _show(c.args[j].string)
+                errs.append(f"call {i + 1} {c.func} arg {j + 1}: expected {ea!r}, got {shown} (trace line {c.line})")
+        if retval is not None and c.retval != retval:
+            errs.append(f"call {i + 1} {c.func}: expected retval {retval}, got {c.retval}")
+    if len(actual) > len(expected) and not errs:
+        extra = actual[len(expected)]
+        errs.append(f"{len(actual) - len(expected)} more call(s) than expected, first: {extra.func} "
+                    f"{[a.raw[:80] for a in extra.args]} (trace line {extra.line})")
+    return errs
+
+
+def compare_dialogs(expected, boxes, shown_titles):
+    errs = []
+    for i, d in enumerate(expected):
+        if i >= len(boxes):
+            errs.append(f"dialog {i + 1}: not in the trace (only {len(boxes)} MessageBoxA calls)")
+            break
+        b = boxes[i]
+        if d.get("text") is not None and (b.text is None or not b.text.matches(d["text"])):
+            errs.append(f"dialog {i + 1} text: expected {as_cp932(d['text'])!r}, got {_show(b.text)}")
+        title = d.get("title", PRODUCT_TITLE)
+        if title is not None and (b.title is None or not b.title.matches(title)):
+            errs.append(f"dialog {i + 1} title: expected {as_cp932(title)!r}, got {_show(b.title)}")
+        if title is not None and i < len(shown_titles) and shown_titles[i] is not None:
+            want = title if isinstance(title, str) else title.decode("cp932", "replace")
+            if shown_titles[i] != want:
+                errs.append(f"dialog {i + 1}: window shows title {shown_titles[i]!r}, expected {want!r}")
+        if d.get("style") is not None and b.style != d["style"]:
+            errs.append(f"dialog {i + 1} style: expected 0x{d['style']:x}, got 0x{b.style:x}")
+        if d.get("result") is not None and b.result != d["result"]:
+            errs.append(f"dialog {i + 1} result: expected {d['result']}, got {b.result}")
+    if len(boxes) > len(expected):
+        errs.append(f"{len(boxes) - len(expected)} more MessageBoxA call(s) than expected, first text "
+                    f"{_show(boxes[len(expected)].text)}")
+    return errs
+
+
+def compare_log(expected, actual, *, run_start=None, run_end=None, check_times=True):
+    """Errors comparing the log bytes (None: the log must not exist)."""
+    if expected is None:
+        return [] if actual is None else [f"log should not exist, has {len(actual)} bytes: {actual[:120]!r}"]
+    if actual is None:
+        return ["log file missing"]
+    errs = []
+    exp = mask_log(as_cp932(expected))
+    got = mask_log(actual)
+    if exp != got:
+        errs.append("log differs at " + first_difference(exp, got))
+    if check_times and run_start is not None and run_end is not None:
+        # Banner times are local time (TZ=JST-9): they must fall inside the run.
+        slack = datetime.timedelta(seconds=2)
+        for t in banner_times(actual):
+            if not (run_start - slack <= t <= run_end + slack):
+                errs.append(f"log banner time {t} outside the run ({run_start:%H:%M:%S}..{run_end:%H:%M:%S} JST)")
+    return errs
+
+
+# --------------------------------------------------------------------------
+# One scenario
+
+@dataclass
+class Result:
+    name: str
+    errors: list = field(default_factory=list)
+    notes: list = field(default_factory=list)
+    timings: dict = field(default_factory=dict)
+    exit_code: int = None
+    trace: RelayTrace = None
+    log: bytes = None
+    work: str = None
+
+    @property
+    def ok(self):
+        return not self.errors
+
+
+JST = datetime.timezone(datetime.timedelta(hours=9))
+
+
+def _jst_now():
+    return datetime.datetime.now(JST).replace(tzinfo=None)
+
+
+class ScenarioRunner:
+    """Runs one scenario in a fresh copy of the template prefix."""
+
+    def __init__(self, scenario, exe, template, xs, workdir, keep=False, artifacts=None):
+        self.s = scenario
+        self.exe = exe
+        self.template = template
+        self.xs = xs
+        self.workdir = workdir
+        self.keep = keep
+        self.artifacts = artifacts
+        self.result = Result(scenario["name"])
+        self.prefix = None
+        self.proc = None
+        self.user = current_user()
+
+    # -- timing helper
+    @contextlib.contextmanager
+    def timed(self, label):
+        t = time.monotonic()
+        try:
+            yield
+        finally:
+            self.result.timings[label] = round(time.monotonic() - t, 2)
+
+    def env(self, debug="-all"):
+        return wine_env(self.prefix, self.xs.display, debug, self.s.get("env"))
+
+    def wine(self, *args, timeout=60, check=True, what=None):
+        return run_cmd(["wine", *args], env=self.env(), cwd=os.path.join(self.prefix, "drive_c"),
+                       timeout=timeout, check=check, what=what or "wine " + " ".join(args))
+
+    def upath(self, winpath):
+        return unix_path(self.prefix, winpath, self.user)
+
+    def run(self):
+        r = self.result
+        t0 = time.monotonic()
+        try:
+            errs = validate_scenario(self.s)
+            if errs:
+                raise HarnessError("bad scenario: " + "; ".join(errs))
+            if not os.path.isfile(self.exe):
+                raise HarnessError(f"exe not found: {self.exe}")
+            base = tempfile.mkdtemp(prefix=f"tavo-wine-{r.name}-", dir=self.workdir)
+            r.work = base
+            self.prefix = os.path.join(base, "prefix")
+            with self.timed("copy"):
+                run_cmd(["cp", "-a", self.template, self.prefix], timeout=120, what="copy template prefix")
+                with contextlib.suppress(FileNotFoundError):
+                    os.remove(os.path.join(self.prefix, TEMPLATE_STAMP))
+            with self.timed("plant"):
+                self.plant()
+            with self.timed("run"):
+                self.execute()
+            with self.timed("check"):
+                self.check()
+        except HarnessError as e:
+            r.errors.append(str(e))
+        finally:
+            with self.timed("cleanup"):
+                self.cleanup()
+            r.timings["total"] = round(time.monotonic() - t0, 2)
+        return r
+
+    # -- planting
+    def plant(self):
+        s = self.s
+        for folder in s.get("folders", []):
+            os.makedirs(self.upath(folder), exist_ok=True)
+        for path, content in (s.get("files") or {}).items():
+            up = self.upath(path)
+            os.makedirs(os.path.dirname(up), exist_ok=True)
+            with open(up, "wb") as f:
+                f.write(as_cp932(content))
+        exe_at = self.upath(s.get("exe_at", DEFAULT_EXE_AT))
+        os.makedirs(os.path.dirname(exe_at), exist_ok=True)
+        shutil.copy2(self.exe, exe_at)
+        os.makedirs(self.upath(scenario_cwd(s)), exist_ok=True)
+        hdir = os.path.join(self.prefix, "drive_c", "tavo-harness")
+        os.makedirs(hdir, exist_ok=True)
+
+        # Starts this prefix's server and services untraced and keeps them up (-p),
+        # so the exe run below is fast and its trace holds its own calls only.
+        run_cmd(["wineserver", "-p"], env=self.env(), timeout=30, what="wineserver -p")
+        self.wine("reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ", "/d",
+                  relay_include_value(s.get("relay_include", DEFAULT_RELAY_INCLUDE)), "/f",
+                  what="reg add RelayInclude")
+        reg = s.get("registry") or {}
+        if reg:
+            write_reg_file(os.path.join(hdir, "plant.reg"), reg)
+            self.wine("reg", "import", r"C:\tavo-harness\plant.reg", what="reg import plant.reg")
+            self.verify_planted(reg)
+
+    def export_key(self, key):
+        """{full key: values} of key and its subkeys, or None when key does not exist."""
+        out = os.path.join(self.prefix, "drive_c", "tavo-harness", "export.reg")
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(out)
+        r = self.wine("reg", "export", full_key(key), r"C:\tavo-harness\export.reg", "/y", check=False,
+                      what=f"reg export {key}")
+        if r.returncode != 0 or not os.path.exists(out):
+            return None
+        with open(out, "rb") as f:
+            return parse_reg_file(f.read())
+
+    def verify_planted(self, reg):
+        for key, values in reg.items():
+            got = self.export_key(key)
+            fk = full_key(key)
+            if got is None or fk.lower() not in {k.lower() for k in got}:
+                raise HarnessError(f"planting failed: {key} missing after reg import")
+            vals = next(v for k, v in got.items() if k.lower() == fk.lower())
+            for name, want in (values or {}).items():
+                have = vals.get(name, "<missing>")
+                if have != want:
+                    raise HarnessError(f"planting failed: {key}\\{name} reads back {have!r}, wanted {want!r}")
+
+    # -- running
+    def execute(self):
+        s = self.s
+        r = self.result
+        relay = os.path.join(r.work, "relay.txt")
+        out = os.path.join(r.work, "stdout.txt")
+        cwd = self.upath(scenario_cwd(s))
+        exe_win = s.get("exe_at", DEFAULT_EXE_AT).replace("{user}", self.user)
+        dialog_timeout = s.get("timeout_dialog", 30)
+        exit_timeout = s.get("timeout_exit", 30)
+        shown_titles = []
+        self.shown_titles = shown_titles
+        self.run_start = _jst_now()
+        with open(relay, "wb") as ferr, open(out, "wb") as fout:
+            self.proc = subprocess.Popen(["wine", exe_win], env=self.env("-all,+relay"), cwd=cwd,
+                                         stdin=subprocess.DEVNULL, stdout=fout, stderr=ferr,
+                                         start_new_session=True)
+        try:
+            answered = set()
+            for i, d in enumerate(s.get("dialogs", []), 1):
+                wid = self.wait_dialog(i, d["answer"], answered, dialog_timeout)
+                shown_titles.append(self.xs.window_name(wid))
+                self.answer(i, wid, d["answer"])
+                answered.add(wid)
+            try:
+                r.exit_code = self.proc.wait(timeout=exit_timeout)
+            except subprocess.TimeoutExpired:
+                left = [self.xs.window_name(w) for w in self.xs.visible_windows()]
+                more = f"; a dialog is still open: {left}" if left else ""
+                raise HarnessError(f"program did not exit within {exit_timeout}s after the last answer{more}")
+        finally:
+            self.run_end = _jst_now()
+            if self.proc.poll() is None:
+                wineserver_kill(self.prefix)
+                _kill_group(self.proc)
+
+    def wait_dialog(self, i, key, answered, timeout):
+        deadline = time.monotonic() + timeout
+        while True:
+            wins = [w for w in self.xs.visible_windows() if w not in answered]
+            if wins:
+                return wins[0]
+            code = self.proc.poll()
+            if code is not None:
+                self.result.exit_code = code
+                raise HarnessError(f"program exited with {code} before dialog {i} (to answer {key!r})")
+            if time.monotonic() > deadline:
+                raise HarnessError(f"dialog {i} (to answer {key!r}) did not appear within {timeout}s")
+            time.sleep(0.1)
+
+    def answer(self, i, wid, key):
+        for attempt in range(3):
+            self.xs.xdo("windowactivate", "--sync", str(wid), timeout=10)
+            self.xs.xdo("key", "--clearmodifiers", key, timeout=10)
+            deadline = time.monotonic() + 5
+            while time.monotonic() < deadline:
+                if wid not in self.xs.visible_windows():
+                    return
+                time.sleep(0.1)
+            # The key was lost (box not ready for input yet): the same box is still up.
+        raise HarnessError(f"dialog {i} did not close after key {key!r} (sent 3 times)")
+
+    # -- results
+    def check(self):
+        s = self.s
+        r = self.result
+        relay = os.path.join(r.work, "relay.txt")
+        r.trace = read_relay(relay)
+        errs = r.errors
+        if r.trace.bad_lines:
+            errs.append(f"unparsed relay lines, first: line {r.trace.bad_lines[0][0]}: {r.trace.bad_lines[0][1]}")
+        if r.trace.processes > 1:
+            r.notes.append(f"{r.trace.processes} processes traced: calls of all are in the records")
+        want_exit = s.get("exit_code", 0)
+        if r.exit_code != want_exit:
+            errs.append(f"exit code {r.exit_code}, expected {want_exit}")
+        boxes = r.trace.message_boxes()
+        errs += compare_dialogs(s.get("dialogs", []), boxes, self.shown_titles)
+        if s.get("calls"):
+            errs += compare_calls(s["calls"], r.trace)
+        for func in s.get("not_called", []):
+            made = r.trace.calls_to(func)
+            if made:
+                errs.append(f"{func} called {len(made)} time(s), first: {[a.raw[:80] for a in made[0].args]}")
+        for b in boxes:
+            if b.text is not None and b.text.cut:
+                r.notes.append(f"dialog text cut in the trace after {len(b.text.data)} bytes: prefix compared")
+        log_path = self.upath(log_location(s))
+        if os.path.isfile(log_path):
+            with open(log_path, "rb") as f:
+                r.log = f.read()
+        if "log" in s:
+            errs += compare_log(s["log"], r.log, run_start=self.run_start, run_end=self.run_end,
+                                check_times=s.get("check_log_times", True))
+        for key, values in (s.get("registry_after") or {}).items():
+            got = self.export_key(key)
+            fk = full_key(key).lower()
+            vals = None if got is None else next((v for k, v in got.items() if k.lower() == fk), None)
+            if values is None:
+                if vals is not None:
+                    errs.append(f"registry key {key} still exists")
+                continue
+            if vals is None:
+                errs.append(f"registry key {key} is gone")
+                continue
+            for name, want in values.items():
+                have = vals.get(name, "<missing>")
+                if have != want:
+                    errs.append(f"registry {key}\\{name}: {have!r}, expected {want!r}")
+        for path, want in (s.get("files_after") or {}).items():
+            up = self.upath(path)
+            exists = os.path.lexists(up)
+            if want is None:
+                if exists:
+                    errs.append(f"{path} still exists")
+            elif not exists:
+                errs.append(f"{path} is gone")
+            elif want is not True:
+                if not os.path.isfile(up):
+                    errs.append(f"{path} is not a file")
+                else:
+                    with open(up, "rb") as f:
+                        data = f.read()
+                    if data != as_cp932(want):
+                        errs.append(f"{path}: content {data[:80]!r}, expected {as_cp932(want)[:80]!r}")
+
+    def cleanup(self):
+        r = self.result
+        if self.prefix and os.path.isdir(self.prefix):
+            wineserver_kill(self.prefix)
+        if self.proc is not None and self.proc.poll() is None:
+            _kill_group(self.proc)
+        if r.work and self.artifacts and (self.keep or not r.ok):
+            dest = os.path.join(self.artifacts, r.name)
+            shutil.rmtree(dest, ignore_errors=True)
+            os.makedirs(dest, exist_ok=True)
+            for fn in ("relay.txt", "stdout.txt"):
+                src = os.path.join(r.work, fn)
+                if os.path.exists(src):
+                    shutil.copy2(src, dest)
+            if r.log is not None:
+                with open(os.path.join(dest, LOG_NAME), "wb") as f:
+                    f.write(r.log)
+            with open(os.path.join(dest, "result.txt"), "w", encoding="utf-8") as f:
+                f.write("\n".join(["errors:"] + r.errors + ["notes:"] + r.notes +
+                                  [f"timings: {r.timings}", f"exit code: {r.exit_code}"]) + "\n")
+        if r.work and not self.keep:
+            shutil.rmtree(r.work, ignore_errors=True)
+
+
+def run_scenario(scenario, exe, template, xs, workdir, keep=False, artifacts=None):
+    return ScenarioRunner(scenario, exe, template, xs, workdir, keep, artifacts).run()
