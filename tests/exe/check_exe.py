@@ -402,7 +402,10 @@ def check_all(path, imports_path, manifest_path):
         rep.check("imports", False, "cannot read the import tables: %s" % e)
         imports = None
     if imports is not None:
-        listed, problems = read_list(imports_path)
+        try:
+            listed, problems = read_list(imports_path)
+        except (OSError, UnicodeDecodeError) as e:
+            listed, problems = [], ["cannot read the list: %s" % e]
         extra = sorted(set(imports) - set(listed))
         gone = sorted(set(listed) - set(imports))
         problems += ["not in the list: " + ", ".join(extra)] if extra else []
@@ -421,10 +424,16 @@ def check_all(path, imports_path, manifest_path):
         rep.check("resources", False, "cannot read the resource tree: %s" % e)
         res, stamps = None, []
     if res is not None:
-        with open(manifest_path, "rb") as f:
-            manifest = f.read()
+        try:
+            with open(manifest_path, "rb") as f:
+                manifest = f.read()
+        except OSError as e:
+            manifest = None
+            rep.check("manifest", False, "cannot read %s: %s" % (manifest_path, e))
         got = res.get((RT_MANIFEST, 1, LANG_EN_US))
-        if got is None:
+        if manifest is None:
+            pass
+        elif got is None:
             rep.check("manifest", False, "no RT_MANIFEST 1 in language %d" % LANG_EN_US)
         else:
             same = got == manifest

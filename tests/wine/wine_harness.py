@@ -1089,17 +1089,21 @@ class ScenarioRunner:
         hdir = os.path.join(self.prefix, "drive_c", "tavo-harness")
         os.makedirs(hdir, exist_ok=True)
 
-        # Starts this prefix's server and services untraced and keeps them up (-p),
-        # so the exe run below is fast and its trace holds its own calls only.
+        # Start this prefix's server, services and desktop process untraced and
+        # keep them up (-p): the exe run is then fast and its trace holds only
+        # the exe's own calls. reg.exe starts the services; rundll32 creates a
+        # window, which starts explorer /desktop.
         run_cmd(["wineserver", "-p"], env=self.env(), timeout=30, what="wineserver -p")
-        self.wine("reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ", "/d",
-                  relay_include_value(s.get("relay_include", DEFAULT_RELAY_INCLUDE)), "/f",
-                  what="reg add RelayInclude")
-        reg = s.get("registry") or {}
-        if reg:
-            write_reg_file(os.path.join(hdir, "plant.reg"), reg)
+        reg = dict(s.get("registry") or {})
+        reg[r"HKCU\Software\Wine\Debug"] = {
+            "RelayInclude": relay_include_value(s.get("relay_include", DEFAULT_RELAY_INCLUDE))}
+        write_reg_file(os.path.join(hdir, "plant.reg"), reg)
+        with self.timed("reg_import"):
             self.wine("reg", "import", r"C:\tavo-harness\plant.reg", what="reg import plant.reg")
-            self.verify_planted(reg)
+        with self.timed("desktop"):
+            self.wine("rundll32.exe", "user32.dll,GetDesktopWindow", what="rundll32 (desktop start)")
+        with self.timed("reg_verify"):
+            self.verify_planted(s.get("registry") or {})
 
     def export_key(self, key):
         """{full key: values} of key and its subkeys, or None when key does not exist."""
