@@ -67,8 +67,8 @@ class PE:
         pe = self.u32(0x3C)
         if data[pe:pe + 4] != b"PE\0\0":
             raise PEError("no PE signature")
-        (self.machine, nsect, self.timestamp, _, _, opt_size,
-         self.characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
+        (self.machine, nsect, self.timestamp, _, _,
+         opt_size) = struct.unpack_from("<HHIIIH", data, pe + 4)
         opt = pe + 24
         self.magic = self.u16(opt)
         if self.magic == 0x10B:
@@ -115,7 +115,8 @@ class PE:
 
     def region(self, off):
         """Name of the part of the file that holds file offset off."""
-        if off < self.headers_end:
+        if off < min([rawptr for _, _, _, rawptr, rawsize in self.sections if rawsize]
+                     or [self.headers_end]):
             return "headers"
         for name, _, _, rawptr, rawsize in self.sections:
             if rawptr <= off < rawptr + rawsize:
@@ -363,27 +364,55 @@ def check_icon_images(rep, res):
         if len(image) != want_len:
             problems.append("RT_ICON %d is %d bytes, a %dx%d %d bpp DIB with mask is %d"
                             % (ident, len(image), size, size, bpp, want_len))
+            continue
+        bad = mask_problem(image[40:], size, bpp, palette, stride, mask_stride)
+        if bad:
+            problems.append("RT_ICON %d: %s" % (ident, bad))
     rep.check("icon images", not problems,
-              "; ".join(problems) or "RT_ICON 1..%d present, headers and sizes match" % len(ICON_LAYOUT))
+              "; ".join(problems) or "RT_ICON 1..%d present; headers, sizes and masks match"
+              % len(ICON_LAYOUT))
 
 
-def check_all(path, imports_path, manifest_path):
-    rep = Report()
-    with open(path, "rb") as f:
-        data = f.read()
-    try:
-        pe = PE(data)
-    except (PEError, struct.error) as e:
-        rep.check("PE headers", False, str(e))
-        return rep
+def mask_problem(body, size, bpp, palette, stride, mask_stride):
+    """What is wrong with an icon image's AND mask, or None.
 
+    Windows draws an icon by ANDing the mask onto the screen and XORing the
+    colour bits over it, so a masked pixel must be black in the colour bits
+    or it tints the background. With an alpha channel, fully transparent
+    and fully opaque pixels must agree with the mask. Empty images and ones
+    without any transparency are wrong for this artwork as well.
+    """
+    pal, bits, mask = body[:palette], body[palette:palette + stride * size], body[palette + stride * size:]
+    masked = 0
+    for y in range(size):
+        for x in range(size):
+            m = (mask[y * mask_stride + x // 8] >> (7 - x % 8)) & 1
+            masked += m
+            if bpp == 32:
+                alpha = bits[y * stride + 4 * x + 3]
+                if m != (alpha == 0) and alpha in (0, 255):
+                    return "pixel (%d, %d) has alpha %d but mask bit %d" % (x, size - 1 - y, alpha, m)
+            elif m:
+                if bpp == 8:
+                    index = bits[y * stride + x]
+                else:
+                    index = (bits[y * stride + x // 2] >> (4 if x % 2 == 0 else 0)) & 15
+                if pal[4 * index:4 * index + 3] != b"\0\0\0":
+                    return "masked pixel (%d, %d) is not black" % (x, size - 1 - y)
+    if masked == 0:
+        return "no transparent pixel"
+    if masked == size * size:
+        return "every pixel transparent"
+    return None
+
+
+def check_headers(rep, pe, path):
     out, err = run_tool(["file", "-b", path])
     if out is None:
         rep.check("file", False, err)
     else:
         desc = out.strip().replace(FILE_NOISE, "")
         rep.check("file", desc.startswith(FILE_PREFIX), "file says %r" % out.strip())
-
     rep.check("machine", pe.machine == 0x14C, "0x%x (want 0x14c, i386)" % pe.machine)
     rep.check("magic", pe.magic == 0x10B, "0x%x (want 0x10b, PE32)" % pe.magic)
     rep.check("subsystem", pe.subsystem == 2, "%d (want 2, Windows GUI)" % pe.subsystem)
@@ -396,68 +425,64 @@ def check_all(path, imports_path, manifest_path):
     rep.check("DllCharacteristics", not missing, "0x%04x%s" % (
         pe.dll_characteristics, ", lacks " + " and ".join(missing) if missing else ""))
 
+
+def check_imports(rep, pe, imports_path):
     try:
         imports = pe.imports()
     except (PEError, struct.error, ValueError) as e:
         rep.check("imports", False, "cannot read the import tables: %s" % e)
-        imports = None
-    if imports is not None:
-        try:
-            listed, problems = read_list(imports_path)
-        except (OSError, UnicodeDecodeError) as e:
-            listed, problems = [], ["cannot read the list: %s" % e]
-        extra = sorted(set(imports) - set(listed))
-        gone = sorted(set(listed) - set(imports))
-        problems += ["not in the list: " + ", ".join(extra)] if extra else []
-        problems += ["listed but not imported: " + ", ".join(gone)] if gone else []
-        rep.check("imports", not problems,
-                  "; ".join(problems) or "%d functions, as listed in %s"
-                  % (len(imports), os.path.basename(imports_path)))
-        dlls = sorted({e.split("!")[0] for e in imports + listed})
-        bad = [d for d in dlls if d not in ALLOWED_DLLS]
-        rep.check("import DLLs", not bad, ("not allowed: " + ", ".join(bad)) if bad
-                  else "%s" % ", ".join(dlls))
-
+        return
     try:
-        res, stamps = pe.resources()
-    except (PEError, struct.error, ValueError) as e:
-        rep.check("resources", False, "cannot read the resource tree: %s" % e)
-        res, stamps = None, []
-    if res is not None:
-        try:
-            with open(manifest_path, "rb") as f:
-                manifest = f.read()
-        except OSError as e:
-            manifest = None
-            rep.check("manifest", False, "cannot read %s: %s" % (manifest_path, e))
-        got = res.get((RT_MANIFEST, 1, LANG_EN_US))
-        if manifest is None:
-            pass
-        elif got is None:
-            rep.check("manifest", False, "no RT_MANIFEST 1 in language %d" % LANG_EN_US)
-        else:
-            same = got == manifest
-            where = ""
-            if not same:
-                n = next((i for i, (a, b) in enumerate(zip(got, manifest)) if a != b),
-                         min(len(got), len(manifest)))
-                where = ", first difference at byte %d" % n
-            rep.check("manifest", same, "%d bytes, %s res/tavo.manifest%s"
-                      % (len(got), "equal to" if same else "differs from", where))
-        want = {(RT_MANIFEST, 1, LANG_EN_US), (RT_GROUP_ICON, ICON_GROUP_ID, LANG_JA_JP)}
-        want |= {(RT_ICON, i, LANG_JA_JP) for i in range(1, len(ICON_LAYOUT) + 1)}
-        extra = sorted(set(res) - want, key=str)
-        rep.check("resource set", not extra,
-                  ("unexpected: " + ", ".join("type %s id %s lang %s" % k for k in extra)) if extra
-                  else "%d resources: manifest, icon group, icons" % len(res))
-        check_icon_group(rep, res)
-        check_icon_images(rep, res)
+        listed, problems = read_list(imports_path)
+    except (OSError, UnicodeDecodeError) as e:
+        listed, problems = [], ["cannot read the list: %s" % e]
+    extra = sorted(set(imports) - set(listed))
+    gone = sorted(set(listed) - set(imports))
+    problems += ["not in the list: " + ", ".join(extra)] if extra else []
+    problems += ["listed but not imported: " + ", ".join(gone)] if gone else []
+    rep.check("imports", not problems, "; ".join(problems) or "%d functions, as listed in %s"
+              % (len(imports), os.path.basename(imports_path)))
+    dlls = sorted({e.split("!")[0] for e in imports + listed})
+    bad = [d for d in dlls if d not in ALLOWED_DLLS]
+    rep.check("import DLLs", not bad,
+              ("not allowed: " + ", ".join(bad)) if bad else ", ".join(dlls))
 
+
+def check_manifest(rep, res, manifest_path):
+    name = os.path.basename(manifest_path)
+    try:
+        with open(manifest_path, "rb") as f:
+            want = f.read()
+    except OSError as e:
+        rep.check("manifest", False, "cannot read %s: %s" % (manifest_path, e))
+        return
+    got = res.get((RT_MANIFEST, 1, LANG_EN_US))
+    if got is None:
+        rep.check("manifest", False, "no RT_MANIFEST 1 in language %d" % LANG_EN_US)
+    elif got == want:
+        rep.check("manifest", True, "%d bytes, equal to %s" % (len(got), name))
+    else:
+        n = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b),
+                 min(len(got), len(want)))
+        rep.check("manifest", False, "%d bytes, differs from %s (%d bytes) from byte %d on"
+                  % (len(got), name, len(want), n))
+
+
+def check_resource_set(rep, res):
+    want = {(RT_MANIFEST, 1, LANG_EN_US), (RT_GROUP_ICON, ICON_GROUP_ID, LANG_JA_JP)}
+    want |= {(RT_ICON, i, LANG_JA_JP) for i in range(1, len(ICON_LAYOUT) + 1)}
+    extra = sorted(set(res) - want, key=str)
+    rep.check("resource set", not extra,
+              ("unexpected: " + ", ".join("type %s id %s lang %s" % k for k in extra)) if extra
+              else "%d resources: manifest, icon group, icons" % len(res))
+
+
+def check_timestamps(rep, pe, resource_stamps):
     nonzero = []
     if pe.timestamp:
         nonzero.append("COFF header 0x%08x (%s UTC)" % (
             pe.timestamp, time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(pe.timestamp))))
-    if any(stamps):
+    if any(resource_stamps):
         nonzero.append("resource directory")
     try:
         if any(pe.debug_stamps()):
@@ -466,22 +491,51 @@ def check_all(path, imports_path, manifest_path):
         nonzero.append("unreadable debug directory")
     rep.check("timestamps", not nonzero, ("nonzero: " + "; ".join(nonzero)) if nonzero else "all zero")
 
+
+def check_objdump(rep, pe, path):
     od, err = objdump_reading(path)
     if od is None:
         rep.check("objdump agrees", False, err)
-    else:
-        ours = {"Magic": pe.magic, "MajorOSystemVersion": pe.os_major,
-                "MinorOSystemVersion": pe.os_minor, "MajorSubsystemVersion": pe.subsys_major,
-                "MinorSubsystemVersion": pe.subsys_minor, "Subsystem": pe.subsystem,
-                "DllCharacteristics": pe.dll_characteristics, "Time/Date": pe.timestamp}
-        if imports is not None:
-            # objdump -p shows neither delay-loaded imports nor names for
-            # ordinals, so compare the plain named imports only.
-            ours["imports"] = [i for i in pe.imports(delayed=False) if "!#" not in i]
-        diff = [k for k in ours if od.get(k) != ours[k]]
-        rep.check("objdump agrees", not diff,
-                  ("objdump reads differently: " + ", ".join(diff)) if diff
-                  else "objdump -p reads the same headers and imports")
+        return
+    ours = {"Magic": pe.magic, "MajorOSystemVersion": pe.os_major,
+            "MinorOSystemVersion": pe.os_minor, "MajorSubsystemVersion": pe.subsys_major,
+            "MinorSubsystemVersion": pe.subsys_minor, "Subsystem": pe.subsystem,
+            "DllCharacteristics": pe.dll_characteristics, "Time/Date": pe.timestamp}
+    try:
+        # objdump -p shows neither delay-loaded imports nor names for
+        # ordinals, so compare the plain named imports only.
+        ours["imports"] = [i for i in pe.imports(delayed=False) if "!#" not in i]
+    except (PEError, struct.error, ValueError):
+        pass  # already reported by the imports check
+    diff = [k for k in ours if od.get(k) != ours[k]]
+    rep.check("objdump agrees", not diff,
+              ("objdump reads differently: " + ", ".join(diff)) if diff
+              else "objdump -p reads the same headers and imports")
+
+
+def check_all(path, imports_path, manifest_path):
+    rep = Report()
+    with open(path, "rb") as f:
+        data = f.read()
+    try:
+        pe = PE(data)
+    except (PEError, struct.error) as e:
+        rep.check("PE headers", False, str(e))
+        return rep
+    check_headers(rep, pe, path)
+    check_imports(rep, pe, imports_path)
+    try:
+        res, stamps = pe.resources()
+    except (PEError, struct.error, ValueError) as e:
+        rep.check("resources", False, "cannot read the resource tree: %s" % e)
+        res, stamps = None, []
+    if res is not None:
+        check_manifest(rep, res, manifest_path)
+        check_resource_set(rep, res)
+        check_icon_group(rep, res)
+        check_icon_images(rep, res)
+    check_timestamps(rep, pe, stamps)
+    check_objdump(rep, pe, path)
     return rep
 
 
@@ -517,12 +571,16 @@ def main(argv):
         return same(*args.exe)
     if len(args.exe) != 1:
         ap.error("give one exe")
-    if args.list_imports:
-        with open(args.exe[0], "rb") as f:
-            entries = PE(f.read()).imports()
-        sys.stdout.write(LIST_HEADER + LIST_UNREVIEWED + "".join(e + "\n" for e in entries))
-        return 0
-    rep = check_all(args.exe[0], args.imports, args.manifest)
+    try:
+        if args.list_imports:
+            with open(args.exe[0], "rb") as f:
+                entries = PE(f.read()).imports()
+            sys.stdout.write(LIST_HEADER + LIST_UNREVIEWED + "".join(e + "\n" for e in entries))
+            return 0
+        rep = check_all(args.exe[0], args.imports, args.manifest)
+    except (OSError, PEError, struct.error, ValueError) as e:
+        sys.stderr.write("check_exe.py: %s: %s\n" % (args.exe[0], e))
+        return 2
     print("%s: %d check(s) failed" % (args.exe[0], rep.failed) if rep.failed
           else "%s: all checks passed" % args.exe[0])
     return 1 if rep.failed else 0

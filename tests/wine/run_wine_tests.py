@@ -20,6 +20,8 @@ What a run does
     the prefix's Wine processes (wineserver -k) and deletes the copy.
   Failed scenarios leave relay.txt, the log and result.txt in build/wine-results/NAME
   (--artifacts to move it, --keep to keep them and the prefix for passing ones too).
+  -v prints each scenario's timings. The harness's own parsing is checked without
+  Wine by: /usr/bin/python3 -B -m unittest discover -s tests/wine -p 'test_*.py'
 
 Adding scenarios
   A scenario file is a Python file under tests/wine/scenarios/ (or given with
@@ -48,7 +50,7 @@ Adding scenarios
                   absent: not compared). The count must match exactly. A text the
                   trace cut (about 290 escaped characters) is compared by its
                   shown start, and the expectation must be longer than it.
-  exit_code       expected exit code (default 0)
+  exit_code       expected exit code (default 0; None: not checked)
   log             expected TAVOSweeper.log: bytes, or str (written as code page
                   932, so give "\r\n" line ends); None: the log must not exist;
                   absent: not checked. Banner times (" YYYY/MM/DD HH:MM:SS.mmm "
@@ -97,6 +99,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.dont_write_bytecode = True   # no __pycache__ in the source tree
 
 import wine_harness as H  # noqa: E402
 
@@ -126,7 +129,10 @@ def load_scenarios(paths):
             problems.append(f"{f}: defines no SCENARIOS list")
             continue
         for s in data:
-            name = s.get("name") if isinstance(s, dict) else None
+            if not isinstance(s, dict):
+                problems.append(f"{f}: a SCENARIOS entry is not a dict: {s!r:.60}")
+                continue
+            name = s.get("name")
             if name in seen:
                 problems.append(f"{f}: duplicate scenario name {name!r}")
                 continue
@@ -198,7 +204,10 @@ def main(argv=None):
                                                               else ""), flush=True)
                     for e in r.errors[1:]:
                         err(f"    {r.name}: {e}")
-                    err(f"    {r.name}: files in {os.path.join(args.artifacts, r.name)}")
+                    if r.work:
+                        err(f"    {r.name}: files in {os.path.join(args.artifacts, r.name)}")
+                if args.keep and r.work:
+                    err(f"    {r.name}: prefix kept in {r.work}")
                 if args.verbose:
                     for n in r.notes:
                         err(f"    {r.name}: note: {n}")

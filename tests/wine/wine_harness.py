@@ -57,8 +57,8 @@ DEFAULT_TEMPLATE = os.path.join(REPO_ROOT, "build", "wine-template")
 TEMPLATE_STAMP = ".tavo-template.json"
 TEMPLATE_FORMAT = 1
 
-# Helper calls (reg.exe, regedit) must never be traced: services started by
-# them stay up for the exe run, so the exe's trace holds only its own calls.
+# No Mono/Gecko install prompts (the packages are absent) and no menu entries
+# written to the Unix desktop.
 WINEDLLOVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
 
 
@@ -206,7 +206,16 @@ def ensure_template(path=None, *, timeout=300, log=None):
     want = {"format": TEMPLATE_FORMAT, "wine": wine_version(),
             "relay_include": relay_include_value(DEFAULT_RELAY_INCLUDE)}
     with open(path + ".lock", "w") as lockf:
-        fcntl.flock(lockf, fcntl.LOCK_EX)
+        # Another run may be building it: wait for that build, but not forever.
+        deadline = time.monotonic() + timeout + 120
+        while True:
+            try:
+                fcntl.flock(lockf, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                break
+            except BlockingIOError:
+                if time.monotonic() > deadline:
+                    raise SetupError(f"template {path} stays locked by another run") from None
+                time.sleep(0.5)
         stamp = os.path.join(path, TEMPLATE_STAMP)
         try:
             with open(stamp, encoding="utf-8") as f:
@@ -581,7 +590,6 @@ def parse_relay(text):
                     call = stack.pop(k)
                     call.retval = int(m.group("retval"), 16)
                     call.ret_line = lineno
-                    del stack[k:]   # calls opened inside it and never closed: leave them without retval
                     break
         elif 'trace:relay:load_list L"RelayInclude"' in line:
             trace.processes += 1
@@ -1018,7 +1026,7 @@ class ScenarioRunner:
         self.workdir = workdir
         self.keep = keep
         self.artifacts = artifacts
-        self.result = Result(scenario["name"])
+        self.result = Result(scenario.get("name"))
         self.prefix = None
         self.proc = None
         self.user = current_user()
@@ -1066,6 +1074,8 @@ class ScenarioRunner:
                 self.check()
         except HarnessError as e:
             r.errors.append(str(e))
+        except Exception as e:  # a harness bug or odd scenario data: fail this scenario, go on
+            r.errors.append(f"harness error: {type(e).__name__}: {e}")
         finally:
             with self.timed("cleanup"):
                 self.cleanup()
@@ -1097,6 +1107,9 @@ class ScenarioRunner:
         reg = dict(s.get("registry") or {})
         reg[r"HKCU\Software\Wine\Debug"] = {
             "RelayInclude": relay_include_value(s.get("relay_include", DEFAULT_RELAY_INCLUDE))}
+        # A crash then ends the exe with its exception code instead of leaving a
+        # winedbg dialog up until the exit timeout.
+        reg[r"HKCU\Software\Wine\WineDbg"] = {"ShowCrashDialog": 0}
         write_reg_file(os.path.join(hdir, "plant.reg"), reg)
         with self.timed("reg_import"):
             self.wine("reg", "import", r"C:\tavo-harness\plant.reg", what="reg import plant.reg")
@@ -1156,8 +1169,8 @@ class ScenarioRunner:
             try:
                 r.exit_code = self.proc.wait(timeout=exit_timeout)
             except subprocess.TimeoutExpired:
-                left = [self.xs.window_name(w) for w in self.xs.visible_windows()]
-                more = f"; a dialog is still open: {left}" if left else ""
+                left = [self.xs.window_name(w) for w in self.xs.visible_windows(".")]
+                more = f"; windows still open: {left}" if left else ""
                 raise HarnessError(f"program did not exit within {exit_timeout}s after the last answer{more}")
         finally:
             self.run_end = _jst_now()
@@ -1203,7 +1216,7 @@ class ScenarioRunner:
         if r.trace.processes > 1:
             r.notes.append(f"{r.trace.processes} processes traced: calls of all are in the records")
         want_exit = s.get("exit_code", 0)
-        if r.exit_code != want_exit:
+        if want_exit is not None and r.exit_code != want_exit:
             errs.append(f"exit code {r.exit_code}, expected {want_exit}")
         boxes = r.trace.message_boxes()
         errs += compare_dialogs(s.get("dialogs", []), boxes, self.shown_titles)
@@ -1272,6 +1285,12 @@ class ScenarioRunner:
             if r.log is not None:
                 with open(os.path.join(dest, LOG_NAME), "wb") as f:
                     f.write(r.log)
+            if self.prefix and os.path.isdir(self.prefix):
+                # What the run left under C:\ (the Windows folder aside), for reading the failure.
+                listing = [p for p in snapshot_tree(os.path.join(self.prefix, "drive_c"))
+                           if not p.lower().startswith("windows")]
+                with open(os.path.join(dest, "drive_c.txt"), "w", encoding="utf-8") as f:
+                    f.write("\n".join(listing) + "\n")
             with open(os.path.join(dest, "result.txt"), "w", encoding="utf-8") as f:
                 f.write("\n".join(["errors:"] + r.errors + ["notes:"] + r.notes +
                                   [f"timings: {r.timings}", f"exit code: {r.exit_code}"]) + "\n")

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what building and testing TAVOSweeper needs on Debian 12 (as root):
+# the host compilers and test libraries, the mingw-w64 cross compilers, and
+# Wine with a virtual display for the end-to-end runs. Safe to run again.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ make libgtest-dev python3 file
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  # 64-bit Wine only: this machine runs no 32-bit code, so never wine32.
+  wine wine64 xvfb openbox xdotool x11-utils fonts-ipafont-gothic locales
+  clang libclang-rt-14-dev cppcheck clang-tidy valgrind
+)
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup.sh: run as root (it installs Debian packages)" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${packages[@]}"
+
+# Wine shows the Japanese dialogs in code page 932 only under a Japanese locale.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+  sed -i 's/^# *\(ja_JP\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^ja_JP\.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen
+fi

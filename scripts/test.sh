@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Sets everything up, builds everything and runs every test: the host tests
+# over the simulated Windows (ASan + UBSan), the checks of the shipped x86
+# exe, and the end-to-end scenarios of the x64 exe under Wine. Ends with one
+# summary line.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+if [ "$(id -u)" -eq 0 ]; then
+  bash scripts/setup.sh || { echo "summary: 0 passed, 1 failed (setup)"; exit 1; }
+fi
+
+passed=0
+failed=0
+failures=()
+log_dir=build/test-logs
+mkdir -p "$log_dir"
+
+# Runs one stage; its "N passed, M failed" figures are added to the total.
+stage() {
+  local name=$1
+  shift
+  echo "== $name"
+  local out="$log_dir/$name.txt"
+  "$@" 2>&1 | tee "$out"
+  local rc=${PIPESTATUS[0]}
+  local p f
+  p=$(grep -Eo '[0-9]+ passed, [0-9]+ failed' "$out" | tail -1 | cut -d' ' -f1)
+  f=$(grep -Eo '[0-9]+ passed, [0-9]+ failed' "$out" | tail -1 | cut -d' ' -f3)
+  if [ -z "$p" ]; then
+    # A stage without its own count is one check.
+    if [ "$rc" -eq 0 ]; then p=1 f=0; else p=0 f=1; fi
+  elif [ "$rc" -ne 0 ] && [ "${f:-0}" -eq 0 ]; then
+    f=1
+  fi
+  passed=$((passed + p))
+  failed=$((failed + f))
+  [ "$rc" -eq 0 ] || failures+=("$name")
+  return 0
+}
+
+host_tests() {
+  cmake --preset host >/dev/null && cmake --build --preset host || return 1
+  ctest --preset host -j2 | tee build/host/ctest.txt
+  local rc=${PIPESTATUS[0]}
+  # ctest's "100% tests passed, 0 tests failed out of 61" in the common form.
+  local total bad
+  total=$(grep -Eo 'out of [0-9]+' build/host/ctest.txt | tail -1 | cut -d' ' -f3)
+  bad=$(grep -Eo '[0-9]+ tests failed' build/host/ctest.txt | tail -1 | cut -d' ' -f1)
+  echo "host tests: $((${total:-0} - ${bad:-0})) passed, ${bad:-0} failed"
+  return "$rc"
+}
+
+windows_builds() {
+  cmake --preset windows-x86 >/dev/null && cmake --build --preset windows-x86 &&
+    cmake --preset windows-x64 >/dev/null && cmake --build --preset windows-x64
+}
+
+reproducible() {
+  # A second build from scratch must give the very same bytes.
+  rm -rf build/windows-x86-again
+  cmake -S . -B build/windows-x86-again -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null &&
+    cmake --build build/windows-x86-again >/dev/null &&
+    python3 tests/exe/check_exe.py --same build/windows-x86/TAVOSweeper.exe \
+      build/windows-x86-again/TAVOSweeper.exe
+}
+
+stage host-tests host_tests
+stage windows-builds windows_builds
+stage exe-checks python3 tests/exe/check_exe.py build/windows-x86/TAVOSweeper.exe
+stage reproducible reproducible
+stage wine python3 tests/wine/run_wine_tests.py build/windows-x64/TAVOSweeper.exe
+
+echo
+if [ "$failed" -eq 0 ]; then
+  echo "All stages passed."
+else
+  echo "Failed stages: ${failures[*]}"
+fi
+echo "summary: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
