@@ -51,7 +51,13 @@ EXPORT = (
     "\"Ver\"=dword:0000000a\r\n\r\n"
 )
 
-BANNER_BODY = b"*" * 48 + b" 2024/05/06 07:08:09.123 " + b"*" * 57   # 130 bytes
+def _banner(stamp):
+    """A banner line without its CR LF: 128 bytes."""
+    text = b" " + "#1 アンインストール開始".encode("cp932") + b" " + stamp + b" "
+    return b"*" * 10 + text + b"*" * (128 - 10 - len(text))
+
+
+BANNER_BODY = _banner(b"2024/05/06 07:08:09.123")
 
 
 class DebugStringTest(unittest.TestCase):
@@ -196,12 +202,12 @@ class RelayParseTest(unittest.TestCase):
 
 class LogTest(unittest.TestCase):
     def test_mask(self):
-        masked_banner = b"*" * 48 + b" YYYY/MM/DD HH:MM:SS.mmm " + b"*" * 57
+        masked_banner = _banner(b"YYYY/MM/DD HH:MM:SS.mmm")
         cases = [
             (BANNER_BODY + b"\r\n", masked_banner + b"\r\n"),
             (BANNER_BODY, masked_banner),                                   # no line end
-            (BANNER_BODY[1:] + b"\r\n", BANNER_BODY[1:] + b"\r\n"),        # 129 bytes: not a banner
-            (b"*" + BANNER_BODY + b"\r\n", b"*" + BANNER_BODY + b"\r\n"),   # 131 bytes: not a banner
+            (BANNER_BODY[1:] + b"\r\n", BANNER_BODY[1:] + b"\r\n"),        # 127 bytes: not a banner
+            (b"*" + BANNER_BODY + b"\r\n", b"*" + BANNER_BODY + b"\r\n"),   # 129 bytes: not a banner
             (b"x LastError=0x0000007B y LastError=0xDEADbeef\r\n",
              b"x LastError=0x........ y LastError=0x........\r\n"),
             (b"LastError=0x7B\r\n", b"LastError=0x7B\r\n"),
@@ -216,7 +222,7 @@ class LogTest(unittest.TestCase):
         end = datetime.datetime(2024, 5, 6, 7, 8, 10)
         line = "開始 LastError=0x00000000\r\n".encode("cp932")
         actual = BANNER_BODY + b"\r\n" + line
-        other_time = b"*" * 48 + b" 1999/12/31 23:59:59.999 " + b"*" * 57 + b"\r\n"
+        other_time = _banner(b"1999/12/31 23:59:59.999") + b"\r\n"
         cases = [
             (other_time + "開始 LastError=0x00000002\r\n".encode("cp932"), actual, []),     # masked parts differ only
             (other_time + "開始 LastError=0x00000000\n".encode("cp932"), actual, ["log differs at line 2"]),

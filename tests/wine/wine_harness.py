@@ -604,7 +604,9 @@ def read_relay(path):
 # --------------------------------------------------------------------------
 # Log file comparison
 
-_BANNER_RE = re.compile(rb"^(\*+ )(\d{4})/(\d\d)/(\d\d) (\d\d):(\d\d):(\d\d)\.(\d{3})( \*+)$")
+# A banner: ten asterisks, " title ", the local time, " ", asterisks to 128
+# bytes, then CR LF (not part of the matched body).
+_BANNER_RE = re.compile(rb"^(\*{10} .* )(\d{4})/(\d\d)/(\d\d) (\d\d):(\d\d):(\d\d)\.(\d{3})( \*+)$", re.S)
 _LASTERROR_RE = re.compile(rb"LastError=0x[0-9A-Fa-f]{8}")
 BANNER_LEN = 130
 BANNER_MASK = b"YYYY/MM/DD HH:MM:SS.mmm"
@@ -626,7 +628,7 @@ def mask_log(data):
         body = _strip_eol(line)
         eol = line[len(body):]
         m = _BANNER_RE.match(body)
-        if m and len(body) == BANNER_LEN:
+        if m and len(body) == BANNER_LEN - 2:
             body = m.group(1) + BANNER_MASK + m.group(9)
         body = _LASTERROR_RE.sub(LASTERROR_MASK, body)
         out.append(body + eol)
@@ -639,7 +641,7 @@ def banner_times(data):
     for line in _split_lines_keepends(data):
         body = _strip_eol(line)
         m = _BANNER_RE.match(body)
-        if m and len(body) == BANNER_LEN:
+        if m and len(body) == BANNER_LEN - 2:
             y, mo, d, h, mi, s, ms = (int(g) for g in m.groups()[1:8])
             times.append(datetime.datetime(y, mo, d, h, mi, s, ms * 1000))
     return times

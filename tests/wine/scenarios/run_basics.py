@@ -1,0 +1,61 @@
+"""Start, end and the log's place: the run skeleton on an empty machine."""
+import os
+
+from wine_harness import *
+import tavo_machine as M
+
+START = "ツールによるTAVO利用者ソフトのアンインストールを開始します。\nよろしいですか?\n"
+CLOSING = "ツールによるTAVO利用者ソフトのアンインストールを終了します。\n"
+HOST_GOLDEN = os.path.join(os.path.dirname(M.GOLDEN_DIR), "..", "golden")
+
+
+def host_golden(name):
+    """The host tests' expected log: an empty Wine machine logs the very same."""
+    with open(os.path.join(HOST_GOLDEN, name), encoding="utf-8") as f:
+        return [l.rstrip("\n") for l in f if not l.startswith("#")]
+
+
+EMPTY_RUN = M.log_bytes(host_golden("empty_64.log"))
+OK_DIALOGS = [
+    {"answer": "Return", "text": START, "style": MB_OKCANCEL, "result": IDOK},
+    {"answer": "Return", "text": CLOSING, "style": MB_OK, "result": IDOK},
+]
+
+SCENARIOS = [
+    {
+        "name": "cancel_at_start",
+        "description": "Cancel at the start dialog: exit 0, no log anywhere, no registry access",
+        "folders": [r"C:\users\{user}\TAVO"],
+        "dialogs": [{"answer": "Escape", "text": START, "style": MB_OKCANCEL, "result": IDCANCEL}],
+        "log": None,
+        "files_after": {r"C:\TAVOTest\TAVOSweeper.log": None},
+        "not_called": ["RegOpenKeyExA", "RegDeleteKeyExA"],
+    },
+    {
+        "name": "empty_machine_log_in_cwd",
+        "description": "OK on an empty machine: every banner of a 64-bit run, the closing dialog",
+        "dialogs": OK_DIALOGS,
+        "log": EMPTY_RUN,
+        "not_called": ["RegDeleteKeyExA"],
+    },
+    {
+        "name": "log_in_profile_tavo_folder_appends",
+        "description": "The profile's TAVO folder holds the log; a second run appends to the first",
+        "folders": [r"C:\users\{user}\TAVO"],
+        "files": {r"C:\users\{user}\TAVO\TAVOSweeper.log": EMPTY_RUN},
+        "dialogs": OK_DIALOGS,
+        "log": EMPTY_RUN + EMPTY_RUN,
+        "check_log_times": False,  # the planted first run's banners are from long ago
+        "files_after": {r"C:\TAVOTest\TAVOSweeper.log": None},
+    },
+    {
+        "name": "tavo_file_in_profile_means_cwd",
+        "description": "A file named TAVO in the profile: the log goes to the current directory",
+        "files": {r"C:\users\{user}\TAVO": b"not a folder"},
+        "cwd": r"C:\work dir",
+        "folders": [r"C:\work dir"],
+        "dialogs": OK_DIALOGS,
+        "log": EMPTY_RUN,
+        "log_at": r"C:\work dir\TAVOSweeper.log",
+    },
+]

@@ -1,0 +1,106 @@
+"""What the Wine scenarios and the demo plant, and the expected logs they read.
+
+The machine mirrors the host tests' demo machine (tests/host/demo_machine.cpp):
+a complete leftover install of the product in both registry views.
+
+Expected logs live in tests/wine/golden/ in the host tests' golden format:
+UTF-8 lines, "@title" for a step's banner line, "#" for a comment.
+"""
+import os
+
+GUID = "{5E2B9C41-3D7A-4F68-B1C0-7A94D2E6F813}"
+PROVIDERS = ("TAVO Crypto Service Provider", "TAVO Crypto Service Provider for Sign",
+             "TAVO Crypto Service Provider for Auth")
+ARCHIVES = ("TAVOCryptJNI.jar", "TAVOCryptSignJNI.jar", "TAVOCryptAuthJNI.jar",
+            "TAVOUserCertService.jar", "TAVOUserCertServiceMain.jar")
+VIEWS = ((r"SOFTWARE", r"C:\Program Files"),
+         (r"SOFTWARE\Wow6432Node", r"C:\Program Files (x86)"))
+START_MENU = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"
+STARTUP = START_MENU + r"\StartUp"
+
+GOLDEN_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "golden")
+
+
+def provider_keys(branch):
+    return [rf"HKLM\{branch}\Microsoft\Cryptography\Defaults\Provider\{p}" for p in PROVIDERS]
+
+
+def product_keys():
+    """Every registry key of the product the full machine holds, both views."""
+    keys = []
+    for branch, _ in VIEWS:
+        keys.append(rf"HKLM\{branch}\Microsoft\Windows\CurrentVersion\Uninstall\{GUID}")
+        keys.append(rf"HKLM\{branch}\TAVO")
+        keys += provider_keys(branch)
+    return keys
+
+
+def full_machine():
+    """(registry, folders, files) of a complete leftover install in both views."""
+    registry, files = {}, {}
+    for branch, pf in VIEWS:
+        folder = pf + r"\TAVO"
+        registry[rf"HKLM\{branch}\Microsoft\Windows\CurrentVersion\Uninstall\{GUID}"] = {
+            "DisplayName": "TAVO利用者ソフト", "DisplayVersion": "5.1.0",
+            "InstallLocation": folder + "\\", "InstallDate": "20240401"}
+        registry[rf"HKLM\{branch}\TAVO"] = {"InstallPath": folder}
+        registry[rf"HKLM\{branch}\TAVO\Version"] = {"Major": 5, "Minor": 1, "Revision": 0}
+        for key in provider_keys(branch):
+            registry[key] = {"Image Path": folder + r"\bin\TAVOCrypt.dll", "Type": 1}
+        home = pf + r"\Java\jre1.8.0_401"
+        registry[rf"HKLM\{branch}\JavaSoft\Java Runtime Environment"] = {"CurrentVersion": "1.8"}
+        registry[rf"HKLM\{branch}\JavaSoft\Java Runtime Environment\1.8"] = {"JavaHome": home}
+        files[folder + r"\bin\TAVOCrypt.dll"] = b"MZ"
+        files[folder + r"\設定\user.ini"] = "[user]"
+        files[pf + rf"\InstallShield Installation Information\{GUID}\setup.ini"] = b"[setup]"
+        for archive in ARCHIVES + ("other.jar",):
+            files[home + r"\lib\ext" + "\\" + archive] = b"PK"
+    files[START_MENU + r"\ミラネス\TAVO.lnk"] = b"L"
+    files[STARTUP + r"\更新通知.lnk"] = b"L"
+    return registry, [], files
+
+
+def golden_lines(name):
+    """The golden file's lines (UTF-8 text, comments dropped)."""
+    with open(os.path.join(GOLDEN_DIR, name), encoding="utf-8") as f:
+        return [l.rstrip("\n") for l in f if not l.startswith("#")]
+
+
+def banner(title):
+    """A banner line; its time is masked by the harness when logs are compared."""
+    line = bytearray(b"*" * 128)
+    text = b" " + title.encode("cp932") + b" 2000/01/01 00:00:00.000 "
+    line[10:10 + len(text)] = text
+    return bytes(line) + b"\r\n"
+
+
+def log_bytes(lines):
+    """Golden lines as the log's code page 932 bytes."""
+    out = b""
+    for line in lines:
+        out += banner(line[1:]) if line.startswith("@") else line.encode("cp932") + b"\r\n"
+    return out
+
+
+def golden_from_log(data):
+    """A log's bytes in the golden format, for writing a new golden file."""
+    out = []
+    for raw in data.split(b"\r\n")[:-1]:
+        if len(raw) == 128 and raw.startswith(b"********** "):
+            text = raw[11:].rstrip(b"*").rstrip(b" ")
+            out.append("@" + text[:-24].decode("cp932"))
+        else:
+            out.append(raw.decode("cp932"))
+    return "".join(l + "\n" for l in out)
+
+
+def questions(lines):
+    """Indexes of the lines that record an answered question."""
+    return [i for i, l in enumerate(lines) if l.startswith("[ConfirmDeleteItem] ")]
+
+
+def aborted_at(lines, k):
+    """The log of a run answered like `lines` up to its k-th question (0-based),
+    where the user cancels and confirms the abort instead."""
+    at = questions(lines)[k]
+    return lines[:at] + ["[ConfirmDeleteItem] IDCANCEL", "@#25 アンインストール終了"]
