@@ -70,6 +70,7 @@ stage host-tests host_tests
 stage windows-builds windows_builds
 stage exe-checks python3 tests/exe/check_exe.py build/windows-x86/TAVOSweeper.exe
 stage reproducible reproducible
+stage wine-harness python3 tests/wine/test_wine_harness.py
 stage wine python3 tests/wine/run_wine_tests.py build/windows-x64/TAVOSweeper.exe
 
 echo

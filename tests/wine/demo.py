@@ -1,0 +1,61 @@
+#!/usr/bin/python3
+"""Runs TAVOSweeper.exe under Wine on the demo machine and prints its log.
+
+    tests/wine/demo.py [EXE] [--auto]
+
+The demo machine is a throwaway Wine prefix holding a complete leftover install
+of the product in both registry views (tests/wine/tavo_machine.py). With a
+display (DISPLAY set) the real dialogs appear for a person to answer; without
+one, or with --auto, a private virtual display is used and every question is
+answered with Yes. Wine has no IFileOperation, so the folders and files stay
+(the log says so); registry keys are really deleted.
+"""
+import os
+import sys
+import types
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import tavo_machine as M  # noqa: E402
+import wine_harness as H  # noqa: E402
+
+
+def main(argv):
+    args = [a for a in argv if not a.startswith("--")]
+    exe = os.path.abspath(args[0] if args else os.path.join(H.REPO_ROOT, "build", "windows-x64", H.EXE_NAME))
+    interactive = bool(os.environ.get("DISPLAY")) and "--auto" not in argv
+    registry, folders, files = M.full_machine()
+    scenario = {"name": "demo", "registry": registry, "folders": folders, "files": files,
+                "check_log_times": False}
+    if interactive:
+        print("TAVOSweeper is starting on your display: answer its dialogs.", flush=True)
+        scenario.update(dialogs=[], timeout_exit=3600)
+    else:
+        # Start, the 16 questions the demo machine raises under Wine, closing.
+        scenario["dialogs"] = ([{"answer": "Return"}] + [{"answer": "y"} for _ in range(16)] +
+                               [{"answer": "Return"}])
+
+    H.require_tools()
+    H.ensure_ja_locale()
+    template = H.ensure_template(log=lambda m: print(m, file=sys.stderr))
+    workdir = H.default_workdir()
+    if interactive:
+        display = types.SimpleNamespace(display=os.environ["DISPLAY"])
+        result = H.run_scenario(scenario, exe, template, display, workdir)
+    else:
+        with H.XSession() as xs:
+            result = H.run_scenario(scenario, exe, template, xs, workdir)
+
+    if result.log is None:
+        print("The run wrote no log (cancelled at the start?).")
+    else:
+        print(result.log.decode("cp932", errors="replace").replace("\r\n", "\n"), end="")
+    for e in result.errors:
+        print(f"demo: {e}", file=sys.stderr)
+    print(f"exit code {result.exit_code}")
+    return 0 if not result.errors else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
