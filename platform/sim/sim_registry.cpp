@@ -67,11 +67,14 @@ std::vector<std::string> Children(const std::string& key) {
   std::vector<std::string> names;
   std::string prefix = key.empty() ? "" : key + "\\";
   const auto& keys = St().keys;
-  for (auto it = keys.lower_bound(prefix); it != keys.end(); ++it) {
-    if (it->first.compare(0, prefix.size(), prefix) != 0) break;
+  auto it = keys.lower_bound(prefix);
+  while (it != keys.end() && it->first.compare(0, prefix.size(), prefix) == 0) {
     if (Split(it->first.substr(prefix.size())).size() == 1) {
       names.push_back(Split(it->second.path).back());
     }
+    // Skip the child's own subtree: its keys sort between "child" and
+    // "child]" (']' follows ''), so wide and deep trees stay cheap.
+    it = keys.lower_bound(it->first + "]");
   }
   return names;
 }

@@ -12,6 +12,10 @@
 #include "platform/sim/sim.h"
 
 class SimTest : public ::testing::Test {
+ public:
+  static std::string LogText() { return sim::FsRead(kLogPath); }
+  static constexpr const char* kLogPath = "C:\\work\\TAVOSweeper.log";
+
  protected:
   void SetUp() override {
     sim::Reset();
@@ -27,9 +31,6 @@ class SimTest : public ::testing::Test {
 
   // Points the log at C:\work\TAVOSweeper.log (no TAVO folder in the profile).
   void StartLog() { InitLogFile(); }
-  static std::string LogText() { return sim::FsRead(kLogPath); }
-
-  static constexpr const char* kLogPath = "C:\\work\\TAVOSweeper.log";
 };
 
 // UTF-8 (the test sources' and golden files' encoding) to code page 932.

@@ -1,0 +1,113 @@
+#include "invariants.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "platform/sim/sim.h"
+#include "ui/texts.h"
+
+namespace {
+
+std::string Lower(std::string s) {
+  // ASCII only, and never the second byte of a two-byte character.
+  for (size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = (unsigned char)s[i];
+    if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
+      ++i;
+    } else if (c >= 'A' && c <= 'Z') {
+      s[i] = (char)(c - 'A' + 'a');
+    }
+  }
+  return s;
+}
+
+std::string TrimSlashes(std::string s) {
+  while (!s.empty() && s.back() == '\\') s.pop_back();
+  return s;
+}
+
+bool Covers(const std::string& parent, const std::string& path) {
+  std::string p = Lower(TrimSlashes(parent)), q = Lower(TrimSlashes(path));
+  if (p.empty()) return false;
+  return q == p || (q.size() > p.size() && q.compare(0, p.size(), p) == 0 && q[p.size()] == '\\');
+}
+
+// The item a question shows: its third line.
+std::string ItemOf(const std::string& text) {
+  size_t first = text.find('\n');
+  if (first == std::string::npos || first + 1 >= text.size()) return "";
+  size_t start = first + 2;  // past the blank line
+  size_t end = text.find('\n', start);
+  return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+}  // namespace
+
+MachineSnapshot TakeSnapshot() { return {sim::RegAllKeys(), sim::FsAll()}; }
+
+void ExpectOnlyAnsweredDeletions(const MachineSnapshot& before) {
+  std::vector<std::string> keyScopes, fileScopes;
+  const std::string hklm = std::string(TAVO_HKLM_NAME) + "\\";
+  for (const sim::Box& box : sim::Boxes()) {
+    if (box.style != MB_YESNOCANCEL || box.result != IDYES) continue;
+    std::string item = ItemOf(box.text);
+    if (item.compare(0, hklm.size(), hklm) == 0) {
+      keyScopes.push_back(item.substr(hklm.size()));
+    } else {
+      fileScopes.push_back(item);
+    }
+  }
+  MachineSnapshot now = TakeSnapshot();
+  const std::set<std::string> keysAfter(now.keys.begin(), now.keys.end());
+  const std::set<std::string> filesAfter(now.files.begin(), now.files.end());
+  for (const std::string& key : before.keys) {
+    if (keysAfter.count(key)) continue;
+    bool covered = std::any_of(keyScopes.begin(), keyScopes.end(),
+                               [&](const std::string& scope) { return Covers(scope, key); });
+    EXPECT_TRUE(covered) << "key deleted without a Yes: " << key;
+  }
+  for (const std::string& path : before.files) {
+    if (filesAfter.count(path)) continue;
+    bool covered = std::any_of(fileScopes.begin(), fileScopes.end(),
+                               [&](const std::string& scope) { return Covers(scope, path); });
+    EXPECT_TRUE(covered) << "file or folder deleted without a Yes: " << path;
+  }
+}
+
+void ExpectWellFormedLog(const std::string& log) {
+  static const char* const kTags[] = {
+      "[ConfirmDeleteItem] ", "[OpenRegKey] ", "[DeleteRegKey] ", "[GetRegValue] ",
+      "[ExistsFolder] ",      "[ExistsFile] ", "[DeleteItem] ",   "[GetIs64BitOS] ",
+      "[GetFolderPath] ",
+  };
+  size_t start = 0;
+  while (start < log.size()) {
+    size_t end = log.find("\r\n", start);
+    ASSERT_NE(end, std::string::npos) << "last line without CR LF: " << log.substr(start);
+    std::string line = log.substr(start, end - start);
+    start = end + 2;
+    EXPECT_LE(line.size() + 2, 1023u) << line;
+    if (line.compare(0, 11, "********** ") == 0) {
+      EXPECT_EQ(line.size(), 128u) << line;
+      continue;
+    }
+    bool tagged = std::any_of(std::begin(kTags), std::end(kTags), [&](const char* tag) {
+      return line.compare(0, strlen(tag), tag) == 0;
+    });
+    bool followUp = line.size() > 1 && line[0] == ' ' && line[1] != ' ';
+    EXPECT_TRUE(tagged || followUp) << "line of unknown shape: " << line;
+  }
+}
+
+void ExpectDialogsFit() {
+  for (const sim::Box& box : sim::Boxes()) {
+    EXPECT_EQ(box.title, TAVO_DIALOG_TITLE);
+    EXPECT_TRUE(box.style == MB_OK || box.style == MB_OKCANCEL || box.style == MB_YESNOCANCEL);
+    EXPECT_LT(box.text.size(), 2048u);
+    if (box.style == MB_OKCANCEL && box.text.compare(0, 4, "処理") == 0) {
+      EXPECT_EQ(box.text.size(), 61u);
+    }
+  }
+}
