@@ -58,4 +58,19 @@ SCENARIOS = [
         "log": EMPTY_RUN,
         "log_at": r"C:\work dir\TAVOSweeper.log",
     },
+    {
+        "name": "dll_search_restricted_before_com",
+        "description": "The DLL search is cut down to the system folder before COM or any dialog",
+        "dialogs": [{"answer": "Escape", "style": MB_OKCANCEL, "result": IDCANCEL}],
+        "log": None,
+        "relay_include": ["kernel32.SetDefaultDllDirectories", "kernelbase.SetDefaultDllDirectories",
+                          "kernel32.SetDllDirectoryA",
+                          "kernelbase.SetDllDirectoryA", "ole32.CoInitialize",
+                          "ole32.CoInitializeEx", "user32.MessageBoxA"],
+        # LOAD_LIBRARY_SEARCH_SYSTEM32; Wine has the newer call, so no fallback.
+        "calls": [("SetDefaultDllDirectories", (0x800,), 1),
+                  ("ole32.CoInitialize", (0,), None),
+                  ("user32.MessageBoxA", (0,), IDCANCEL)],
+        "not_called": ["kernel32.SetDllDirectoryA", "kernelbase.SetDllDirectoryA"],
+    },
 ]
