@@ -35,7 +35,8 @@ void WriteLog(const char* format, ...) {
   char message[kLogMessageSize];
   va_list args;
   va_start(args, format);
-  vsnprintf(message, sizeof message, format, args);
+  // A message that does not fit is cut: the last byte is forced to NUL.
+  (void)vsnprintf(message, sizeof message, format, args);
   va_end(args);
   message[kLogMessageSize - 1] = '\0';
 

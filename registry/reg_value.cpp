@@ -14,11 +14,9 @@ LONG ReadTextValue(HKEY key, const char* name, char* field, DWORD width, const c
   *lastError = OsGetLastError();
 
   if (result == ERROR_SUCCESS) {
-    if (type != REG_SZ && type != REG_EXPAND_SZ) {
+    if ((type != REG_SZ && type != REG_EXPAND_SZ) || size > width) {
       // Bytes of a number or a binary blob are no path or name, even when
       // they happen to look like one.
-      result = kValueNotUsable;
-    } else if (size > width) {
       result = kValueNotUsable;
     } else if (memchr(field, '\0', size) == NULL) {
       // Stored without its NUL: the text is exactly the stored bytes, if

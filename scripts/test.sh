@@ -67,6 +67,7 @@ reproducible() {
 }
 
 stage host-tests host_tests
+stage lint bash tests/lint/run_lint.sh
 stage windows-builds windows_builds
 stage exe-checks python3 tests/exe/check_exe.py build/windows-x86/TAVOSweeper.exe
 stage reproducible reproducible
