@@ -50,6 +50,8 @@ Adding scenarios
                   absent: not compared). The count must match exactly. A text the
                   trace cut (about 290 escaped characters) is compared by its
                   shown start, and the expectation must be longer than it.
+  runs            how many times the exe runs in the same prefix, each answering the
+                  same dialogs (default 1); the trace checks see the last run
   exit_code       expected exit code (default 0; None: not checked)
   log             expected TAVOSweeper.log: bytes, or str (written as code page
                   932, so give "\r\n" line ends); None: the log must not exist;

@@ -838,7 +838,7 @@ def snapshot_tree(root):
 SCENARIO_KEYS = {
     "name", "description", "registry", "folders", "files", "exe_at", "cwd", "dialogs", "exit_code",
     "log", "log_at", "check_log_times", "registry_after", "files_after", "calls", "relay_include",
-    "timeout_dialog", "timeout_exit", "env", "not_called",
+    "timeout_dialog", "timeout_exit", "env", "not_called", "runs",
 }
 DIALOG_KEYS = {"answer", "text", "title", "style", "result"}
 DEFAULT_EXE_AT = "C:\\TAVOTest\\" + EXE_NAME
@@ -877,6 +877,9 @@ def validate_scenario(s):
         if not (isinstance(c, (tuple, list)) and len(c) == 3 and isinstance(c[0], str)
                 and isinstance(c[1], (tuple, list))):
             errs.append(f"calls entry must be (func, args, retval): {c!r}")
+    runs = s.get("runs", 1)
+    if not (isinstance(runs, int) and 1 <= runs <= 5):
+        errs.append(f"runs must be 1 to 5, got {runs!r}")
     nc = s.get("not_called", [])
     if not (isinstance(nc, list) and all(isinstance(f, str) for f in nc)):
         errs.append("not_called must be a list of function names")
@@ -1071,7 +1074,10 @@ class ScenarioRunner:
             with self.timed("plant"):
                 self.plant()
             with self.timed("run"):
-                self.execute()
+                # Each run answers the same dialogs; the checks see the last
+                # run's trace and whatever all runs left behind.
+                for _ in range(self.s.get("runs", 1)):
+                    self.execute()
             with self.timed("check"):
                 self.check()
         except HarnessError as e:

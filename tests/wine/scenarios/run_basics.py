@@ -49,6 +49,13 @@ SCENARIOS = [
         "files_after": {r"C:\TAVOTest\TAVOSweeper.log": None},
     },
     {
+        "name": "two_runs_append_to_one_log",
+        "description": "Two runs in a row: the second run's lines follow the first run's",
+        "runs": 2,
+        "dialogs": OK_DIALOGS,
+        "log": EMPTY_RUN + EMPTY_RUN,
+    },
+    {
         "name": "tavo_file_in_profile_means_cwd",
         "description": "A file named TAVO in the profile: the log goes to the current directory",
         "files": {r"C:\users\{user}\TAVO": b"not a folder"},
