@@ -7,7 +7,7 @@ cd "$(dirname "$0")/../.."
 
 sources=$(python3 - <<'PY'
 import re
-text = open("CMakeLists.txt").read()
+text = open("cmake/sources.cmake").read()
 print(" ".join(re.search(r"set\(TAVO_PRODUCT_SOURCES(.*?)\)", text, re.S).group(1).split()))
 PY
 )
