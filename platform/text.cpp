@@ -20,6 +20,15 @@ int CopyText(char* dst, size_t size, const char* src) {
   return whole;
 }
 
+int CopyPrintable(char* dst, size_t size, const char* src) {
+  int whole = CopyText(dst, size, src);
+  for (char* c = dst; *c != '\0'; ++c) {
+    unsigned char byte = (unsigned char)*c;
+    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) *c = '?';
+  }
+  return whole;
+}
+
 // vsnprintf differs between C runtimes in what it returns and whether it
 // terminates a cut text, so the outcome is judged from the buffer alone.
 static int FormatAt(char* dst, size_t size, const char* format, va_list args) {

@@ -24,6 +24,12 @@ int FormatText(char* dst, size_t size, const char* format, ...) TAVO_PRINTF(3, 4
 // Formats where the text in dst ends, bounded by the room left in dst.
 int AppendText(char* dst, size_t size, const char* format, ...) TAVO_PRINTF(3, 4);
 
+// Copies src like CopyText, with every control character but TAB (bytes
+// 0x01-0x1F and 0x7F, which code page 932 never uses inside a two-byte
+// character) replaced by '?': a text read from the machine then cannot break
+// the line it is shown in.
+int CopyPrintable(char* dst, size_t size, const char* src);
+
 // 1 when byte c can start a two-byte code page 932 character.
 int IsCp932LeadByte(unsigned char c);
 

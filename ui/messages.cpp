@@ -9,6 +9,15 @@ static void StartMessage(char* message, const char* question) {
   AppendText(message, kMessageSize, "\n");
 }
 
+// One record line. The field is read from the registry: a line break in it
+// would add lines of its own to the question, so control characters are
+// shown as '?'.
+static void AppendRecordLine(char* message, const char* label, const char* field) {
+  char shown[kInstallPathSize];
+  CopyPrintable(shown, sizeof shown, field);
+  AppendText(message, kMessageSize, "%s%s\n", label, shown);
+}
+
 void ComposeFolderMessage(char* message, const char* folderPath) {
   StartMessage(message, TAVO_ASK_FOLDER);
   AppendText(message, kMessageSize, "%s\n", folderPath);
@@ -24,12 +33,10 @@ void ComposeKeyMessage(char* message, const char* keyPath, const InstallInfo* in
   StartMessage(message, TAVO_ASK_KEY);
   AppendText(message, kMessageSize, "%s\\%s\n", TAVO_HKLM_NAME, keyPath);
   AppendText(message, kMessageSize, "\n");
-  AppendText(message, kMessageSize, "%s%s\n", TAVO_LABEL_NAME, info->programName);
-  AppendText(message, kMessageSize, "%s%s\n", TAVO_LABEL_VERSION, info->version);
-  AppendText(message, kMessageSize, "%s%s\n", TAVO_LABEL_PATH, info->installPath);
-  if (lines == kRecordWithDate) {
-    AppendText(message, kMessageSize, "%s%s\n", TAVO_LABEL_DATE, info->installDate);
-  }
+  AppendRecordLine(message, TAVO_LABEL_NAME, info->programName);
+  AppendRecordLine(message, TAVO_LABEL_VERSION, info->version);
+  AppendRecordLine(message, TAVO_LABEL_PATH, info->installPath);
+  if (lines == kRecordWithDate) AppendRecordLine(message, TAVO_LABEL_DATE, info->installDate);
 }
 
 void ComposeProviderMessage(char* message, const char* softwareBranch) {

@@ -180,3 +180,22 @@ TEST_F(DialogTest, AnswerLoop) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DialogTest, RecordFieldsCannotAddLinesToAQuestion) {
+  InstallInfo info = SampleRecord();
+  strcpy(info.programName, "TAVO\n\nHKEY_LOCAL_");
+  strcpy(info.installDate, "2024\r\n");
+  char message[kMessageSize];
+  ComposeKeyMessage(message, "SOFTWARE\\TAVO", &info, kRecordWithDate);
+  EXPECT_EQ(std::string(message),
+            "このレジストリキーを削除しますか?" + std::string(27, ' ') +
+                "\n\nHKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\n\n"
+                "プログラム名    \t: TAVO??HKEY_LOCAL_\n"
+                "バージョン      \t: 5.10.002\n"
+                "インストールパス\t: C:\\Program Files\\TAVO\n"
+                "インストール日  \t: 2024??\n");
+}
+
+}  // namespace

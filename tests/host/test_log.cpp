@@ -156,3 +156,34 @@ TEST_F(LogTest, ReadOnlyFolderOrMissingFolderCostsOnlyTheLines) {
 }
 
 }  // namespace
+
+namespace {
+
+class LogTextTest : public SimTest {};
+
+// Texts from the machine never break a line: control characters in an
+// argument show as '?', while the tool's own line ends and numbers stay.
+TEST_F(LogTextTest, ArgumentsCannotForgeLines) {
+  StartLog();
+  const struct {
+    const char* value;
+    const char* logged;
+  } kValues[] = {
+      {"C:\\TAVO\r\n[DeleteRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE",
+       "C:\\TAVO??[DeleteRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE"},
+      {"line\nbreak", "line?break"},
+      {"esc\x1b[2Jbell\x07" "del\x7f", "esc?[2Jbell?del?"},
+      {"tab\tstays ソフト", "tab\tstays ソフト"},
+  };
+  std::string expected;
+  for (const auto& v : kValues) {
+    WriteLog("[GetRegValue] InstallLocation=%s\r\n", v.value);
+    expected += std::string("[GetRegValue] InstallLocation=") + v.logged + "\r\n";
+  }
+  WriteLog(" ERROR: Ret=%ld, LastError=0x%08X\r\n", -5L, 0xB7u);
+  WriteLog("[GetRegValue] Minor=%02d %03d %d%%\r\n", 2, 3, -1);
+  expected += " ERROR: Ret=-5, LastError=0x000000B7\r\n[GetRegValue] Minor=02 003 -1%\r\n";
+  EXPECT_EQ(LogText(), expected);
+}
+
+}  // namespace
