@@ -69,12 +69,16 @@ std::vector<std::string> Children(const std::string& key) {
   const auto& keys = St().keys;
   auto it = keys.lower_bound(prefix);
   while (it != keys.end() && it->first.compare(0, prefix.size(), prefix) == 0) {
-    if (Split(it->first.substr(prefix.size())).size() == 1) {
+    std::vector<std::string> rest = Split(it->first.substr(prefix.size()));
+    if (rest.size() == 1) {
       names.push_back(Split(it->second.path).back());
+      ++it;
+    } else {
+      // The first key below a child: skip the rest of that child's subtree,
+      // which sorts before "child]" (']' follows '\'). Siblings such as
+      // "child1" sort before "child\" and were seen already.
+      it = keys.lower_bound(prefix + rest[0] + "]");
     }
-    // Skip the child's own subtree: its keys sort between "child" and
-    // "child]" (']' follows ''), so wide and deep trees stay cheap.
-    it = keys.lower_bound(it->first + "]");
   }
   return names;
 }

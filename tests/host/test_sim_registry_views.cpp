@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/sim/sim.h"
 
@@ -175,3 +176,31 @@ TEST(SimRegistryViews, QueryScribblesOnATooSmallBuffer) {
 }
 
 }  // namespace
+
+// Enumeration hands out every direct subkey once, in Windows order, however
+// names extend each other and however deep the subtrees below them go.
+TEST(SimRegistryViews, EnumerationListsEveryChildInOrder) {
+  sim::Reset();
+  for (const char* key : {"SOFTWARE\\X\\A\\deep\\deeper", "SOFTWARE\\X\\A1", "SOFTWARE\\X\\a_",
+                          "SOFTWARE\\X\\A]", "SOFTWARE\\X\\B\\b", "SOFTWARE\\X\\ソ\\x",
+                          "SOFTWARE\\X\\ソフト"}) {
+    sim::RegAddKey(key);
+  }
+  HKEY key = nullptr;
+  ASSERT_EQ(OsRegOpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", KEY_READ | KEY_WOW64_64KEY, &key),
+            ERROR_SUCCESS);
+  std::vector<std::string> names;
+  char name[260];
+  for (DWORD i = 0;; ++i) {
+    DWORD length = sizeof name;
+    LONG rc = OsRegEnumKey(key, i, name, &length);
+    if (rc != ERROR_SUCCESS) {
+      EXPECT_EQ(rc, ERROR_NO_MORE_ITEMS);
+      break;
+    }
+    names.push_back(name);
+  }
+  OsRegCloseKey(key);
+  // By upper-cased name: "A" < "A1" < "A]" < "A_" < "B" < two-byte names.
+  EXPECT_EQ(names, (std::vector<std::string>{"A", "A1", "A]", "a_", "B", "ソ", "ソフト"}));
+}
