@@ -51,6 +51,17 @@ host_tests() {
   return "$rc"
 }
 
+fuzz_tests() {
+  # The fuzz harness's own tests and a replay of every seed (built by run_fuzz.sh).
+  ctest --test-dir build/fuzz --output-on-failure | tee build/fuzz/ctest.txt
+  local rc=${PIPESTATUS[0]}
+  local total bad
+  total=$(grep -Eo 'out of [0-9]+' build/fuzz/ctest.txt | tail -1 | cut -d' ' -f3)
+  bad=$(grep -Eo '[0-9]+ tests failed' build/fuzz/ctest.txt | tail -1 | cut -d' ' -f1)
+  echo "fuzz tests: $((${total:-0} - ${bad:-0})) passed, ${bad:-0} failed"
+  return "$rc"
+}
+
 windows_builds() {
   cmake --preset windows-x86 >/dev/null && cmake --build --preset windows-x86 &&
     cmake --preset windows-x64 >/dev/null && cmake --build --preset windows-x64
@@ -68,6 +79,8 @@ reproducible() {
 
 stage host-tests host_tests
 stage lint bash tests/lint/run_lint.sh
+stage fuzz bash tests/fuzz/run_fuzz.sh "${FUZZ_SECONDS:-60}"
+stage fuzz-tests fuzz_tests
 stage windows-builds windows_builds
 stage exe-checks python3 tests/exe/check_exe.py build/windows-x86/TAVOSweeper.exe
 stage reproducible reproducible
