@@ -25,6 +25,16 @@ enum StepOutcome {
   kRunAborted = 1,  // the user confirmed Cancel: no later step runs
 };
 
+// Runs a group's steps in the native view, then, on 64-bit Windows, again
+// for the 32-bit view; stops at an abort.
+template <typename Steps>
+StepOutcome RunInBothViews(RunState* run, StepOutcome (*runView)(RunState*, const Steps*, REGSAM),
+                           const Steps* native, const Steps* wow) {
+  if (runView(run, native, run->nativeView) == kRunAborted) return kRunAborted;
+  if (run->is64 && runView(run, wow, KEY_WOW64_32KEY) == kRunAborted) return kRunAborted;
+  return kRunGoesOn;
+}
+
 StepOutcome RunUninstallSteps(RunState* run);
 StepOutcome RunManageSteps(RunState* run);
 StepOutcome RunProviderSteps(RunState* run);

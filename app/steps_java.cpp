@@ -62,9 +62,5 @@ static StepOutcome RunJavaView(RunState* run, const JavaView* steps, REGSAM view
 }
 
 StepOutcome RunJavaSteps(RunState* run) {
-  if (RunJavaView(run, &kNativeSteps, run->nativeView) == kRunAborted) return kRunAborted;
-  if (run->is64 && RunJavaView(run, &kWowSteps, KEY_WOW64_32KEY) == kRunAborted) {
-    return kRunAborted;
-  }
-  return kRunGoesOn;
+  return RunInBothViews(run, RunJavaView, &kNativeSteps, &kWowSteps);
 }

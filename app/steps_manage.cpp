@@ -47,9 +47,5 @@ static StepOutcome RunManageView(RunState* run, const ManageView* steps, REGSAM 
 }
 
 StepOutcome RunManageSteps(RunState* run) {
-  if (RunManageView(run, &kNativeSteps, run->nativeView) == kRunAborted) return kRunAborted;
-  if (run->is64 && RunManageView(run, &kWowSteps, KEY_WOW64_32KEY) == kRunAborted) {
-    return kRunAborted;
-  }
-  return kRunGoesOn;
+  return RunInBothViews(run, RunManageView, &kNativeSteps, &kWowSteps);
 }

@@ -16,9 +16,18 @@ static const char* const kProviderNames[kProviderCount] = {
     "TAVO Crypto Service Provider for Auth",
 };
 
-static StepOutcome RunProviderStep(RunState* run, const char* title, const char* branch,
-                                   REGSAM view) {
-  WriteLogHeader(title);
+struct ProviderView {
+  const char* title;
+  const char* branch;
+};
+
+static const ProviderView kNativeSteps = {"#17 TAVO利用者ソフト用プロバイダ削除", TAVO_BRANCH_NATIVE};
+static const ProviderView kWowSteps = {"#18 (Wow6432)TAVO利用者ソフト用プロバイダ削除",
+                                       TAVO_BRANCH_WOW};
+
+static StepOutcome RunProviderStep(RunState* run, const ProviderView* step, REGSAM view) {
+  const char* branch = step->branch;
+  WriteLogHeader(step->title);
   // Each path lives only for this step; the run's buffers are in use by the
   // record steps' key path, which is no longer needed here.
   char paths[kProviderCount][kPathSize];
@@ -42,13 +51,5 @@ static StepOutcome RunProviderStep(RunState* run, const char* title, const char*
 }
 
 StepOutcome RunProviderSteps(RunState* run) {
-  if (RunProviderStep(run, "#17 TAVO利用者ソフト用プロバイダ削除", TAVO_BRANCH_NATIVE,
-                      run->nativeView) == kRunAborted) {
-    return kRunAborted;
-  }
-  if (run->is64 && RunProviderStep(run, "#18 (Wow6432)TAVO利用者ソフト用プロバイダ削除",
-                                   TAVO_BRANCH_WOW, KEY_WOW64_32KEY) == kRunAborted) {
-    return kRunAborted;
-  }
-  return kRunGoesOn;
+  return RunInBothViews(run, RunProviderStep, &kNativeSteps, &kWowSteps);
 }

@@ -64,9 +64,5 @@ static StepOutcome RunUninstallView(RunState* run, const UninstallView* steps, R
 }
 
 StepOutcome RunUninstallSteps(RunState* run) {
-  if (RunUninstallView(run, &kNativeSteps, run->nativeView) == kRunAborted) return kRunAborted;
-  if (run->is64 && RunUninstallView(run, &kWowSteps, KEY_WOW64_32KEY) == kRunAborted) {
-    return kRunAborted;
-  }
-  return kRunGoesOn;
+  return RunInBothViews(run, RunUninstallView, &kNativeSteps, &kWowSteps);
 }

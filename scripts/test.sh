@@ -43,22 +43,23 @@ host_tests() {
   cmake --preset host >/dev/null && cmake --build --preset host || return 1
   ctest --preset host -j2 | tee build/host/ctest.txt
   local rc=${PIPESTATUS[0]}
-  # ctest's "100% tests passed, 0 tests failed out of 61" in the common form.
-  local total bad
-  total=$(grep -Eo 'out of [0-9]+' build/host/ctest.txt | tail -1 | cut -d' ' -f3)
-  bad=$(grep -Eo '[0-9]+ tests failed' build/host/ctest.txt | tail -1 | cut -d' ' -f1)
-  echo "host tests: $((${total:-0} - ${bad:-0})) passed, ${bad:-0} failed"
+  ctest_counts build/host/ctest.txt "host tests"
   return "$rc"
+}
+
+# ctest's "100% tests passed, 0 tests failed out of 61" in the common form.
+ctest_counts() {
+  local total bad
+  total=$(grep -Eo 'out of [0-9]+' "$1" | tail -1 | cut -d' ' -f3)
+  bad=$(grep -Eo '[0-9]+ tests failed' "$1" | tail -1 | cut -d' ' -f1)
+  echo "$2: $((${total:-0} - ${bad:-0})) passed, ${bad:-0} failed"
 }
 
 fuzz_tests() {
   # The fuzz harness's own tests and a replay of every seed (built by run_fuzz.sh).
   ctest --test-dir build/fuzz --output-on-failure | tee build/fuzz/ctest.txt
   local rc=${PIPESTATUS[0]}
-  local total bad
-  total=$(grep -Eo 'out of [0-9]+' build/fuzz/ctest.txt | tail -1 | cut -d' ' -f3)
-  bad=$(grep -Eo '[0-9]+ tests failed' build/fuzz/ctest.txt | tail -1 | cut -d' ' -f1)
-  echo "fuzz tests: $((${total:-0} - ${bad:-0})) passed, ${bad:-0} failed"
+  ctest_counts build/fuzz/ctest.txt "fuzz tests"
   return "$rc"
 }
 
