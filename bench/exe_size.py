@@ -22,6 +22,9 @@ import os
 import re
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from summary import write_summary  # noqa: E402
 from collections import defaultdict
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -169,13 +172,7 @@ def main(argv):
         for o, n in sorted(parts.items(), key=lambda kv: -kv[1]):
             if n:
                 lines.append(f"    {n:>8,}  {100 * n / total:5.1f}%  {o}")
-    text = "\n".join(lines) + "\n"
-    with open(os.path.join(out_dir, "summary.txt"), "w") as f:
-        f.write(text)
-    with open(os.path.join(out_dir, "summary.json"), "w") as f:
-        json.dump(js, f, indent=1)
-    print(text)
-    return 0
+    return write_summary(out_dir, lines, js)
 
 
 if __name__ == "__main__":

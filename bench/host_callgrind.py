@@ -33,6 +33,9 @@ import re
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from summary import write_summary  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
 BUILD = os.path.join(REPO, "build", "bench-host")
@@ -147,13 +150,7 @@ def main(argv):
             lines.append(f"    {ir:>10,} {100 * ir / total:5.1f}%  {f}")
         lines.append("")
 
-    text = "\n".join(lines) + "\n"
-    with open(os.path.join(out_dir, "summary.txt"), "w") as f:
-        f.write(text)
-    with open(os.path.join(out_dir, "summary.json"), "w") as f:
-        json.dump(summary, f, indent=1)
-    print(text)
-    return 0
+    return write_summary(out_dir, lines, summary)
 
 
 if __name__ == "__main__":

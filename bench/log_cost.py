@@ -22,6 +22,9 @@ import os
 import shutil
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from summary import write_summary  # noqa: E402
 import tempfile
 
 sys.dont_write_bytecode = True
@@ -96,13 +99,7 @@ def main(argv):
             lines.append(f"  {mode:10s} {m['median']:8.3f} us  (min {m['min']:.3f}, max {m['max']:.3f})")
         lines.append(f"  reopen / kept_open: {s['reopen']['median'] / s['kept_open']['median']:.0f}x; "
                      f"reopen - kept_flush: {s['reopen']['median'] - s['kept_flush']['median']:.1f} us")
-    text = "\n".join(lines) + "\n"
-    with open(os.path.join(res_dir, "summary.txt"), "w") as f:
-        f.write(text)
-    with open(os.path.join(res_dir, "summary.json"), "w") as f:
-        json.dump(summary, f, indent=1)
-    print(text)
-    return 0
+    return write_summary(res_dir, lines, summary)
 
 
 if __name__ == "__main__":

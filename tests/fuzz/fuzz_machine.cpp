@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "platform/sim/sim.h"
+#include "platform/sim/sim_internal.h"
 
 namespace fuzz {
 namespace {
@@ -107,7 +108,7 @@ enum {
   kMaxSpecial = 259,
 };
 
-bool IsLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+using sim::detail::IsLead;
 
 std::string Fold(const std::string& s) {
   std::string out = s;
@@ -565,18 +566,8 @@ class Builder {
 }  // namespace
 
 std::vector<std::string> SplitPath(const std::string& path) {
-  std::vector<std::string> parts(1);
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (IsLead((unsigned char)path[i]) && i + 1 < path.size()) {
-      parts.back() += path.substr(i, 2);
-      ++i;
-    } else if (path[i] == '\\') {
-      parts.emplace_back();
-    } else {
-      parts.back() += path[i];
-    }
-  }
-  return parts;
+  // The simulation's own splitter, so both sides cut paths the same way.
+  return sim::detail::Split(path);
 }
 
 std::string FsKey(const std::string& path, const std::string& cwd) {
