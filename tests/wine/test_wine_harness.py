@@ -283,6 +283,54 @@ class RegFileTest(unittest.TestCase):
         })
 
 
+class ExportKeyTest(unittest.TestCase):
+    """export_key against a scripted reg.exe: only reg's own "not found" reads as absent."""
+
+    NOT_FOUND_JA = "reg: 指定されたレジストリ キーが見つかりません\r\n".encode("cp932")
+
+    def runner(self, outcomes):
+        """A runner whose `wine reg export` plays outcomes in turn: (exit code, stdout, writes file)."""
+        d = tempfile.mkdtemp()
+        self.addCleanup(lambda: __import__("shutil").rmtree(d, ignore_errors=True))
+        os.makedirs(os.path.join(d, "drive_c", "tavo-harness"))
+        r = H.ScenarioRunner({"name": "t"}, "x.exe", "tpl", None, d)
+        r.prefix = d
+        calls = []
+
+        def fake_wine(*args, **kw):
+            code, out, writes = outcomes[len(calls)]
+            calls.append(args)
+            if writes:
+                H.write_reg_file(os.path.join(d, "drive_c", "tavo-harness", "export.reg"),
+                                 {r"HKLM\SOFTWARE\TAVO": {"V": 1}})
+            return H.subprocess.CompletedProcess(args, code, out, b"")
+        r.wine = fake_wine
+        return r, calls
+
+    def test_outcomes(self):
+        key = r"HKLM\SOFTWARE\TAVO"
+        found = {H.full_key(key): {"V": 1}}
+        cases = [
+            ("exported", [(0, b"", True)], found, 1),
+            ("absent, English", [(1, b"reg: Unable to find the specified registry key\r\n", False)], None, 1),
+            ("absent, Japanese", [(1, self.NOT_FOUND_JA, False)], None, 1),
+            ("fails once, then exported", [(1, b"", False), (0, b"", True)], found, 2),
+            ("exit 0 but no file, then absent", [(0, b"", False), (1, self.NOT_FOUND_JA, False)], None, 2),
+        ]
+        for name, outcomes, want, n in cases:
+            with self.subTest(name):
+                r, calls = self.runner(outcomes)
+                self.assertEqual(r.export_key(key), want)
+                self.assertEqual(len(calls), n)
+                self.assertEqual(bool(r.result.notes), n > 1)
+
+    def test_failure_is_never_absence(self):
+        r, calls = self.runner([(5, b"wine: could not load kernel32.dll", False)] * H.REG_EXPORT_ATTEMPTS)
+        with self.assertRaisesRegex(H.HarnessError, "failed 3 times: exit 5"):
+            r.export_key(r"HKLM\SOFTWARE\TAVO")
+        self.assertEqual(len(calls), H.REG_EXPORT_ATTEMPTS)
+
+
 class ScenarioDataTest(unittest.TestCase):
     def test_unix_path(self):
         with tempfile.TemporaryDirectory() as prefix:
