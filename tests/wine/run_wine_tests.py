@@ -18,6 +18,9 @@ What a run does
     WINEDEBUG=-all,+relay, answers each message box with xdotool, waits for the exit,
     reads the relay trace, the log, the registry and the files, compares, then kills
     the prefix's Wine processes (wineserver -k) and deletes the copy.
+  - a `reg export` that fails without saying the key is missing is run again (up to
+    3 times), and planting whose read-back misses a key imports once more; each such
+    repeat is printed as "retried:" on stderr, passing or not.
   Failed scenarios leave relay.txt, the log and result.txt in build/wine-results/NAME
   (--artifacts to move it, --keep to keep them and the prefix for passing ones too).
   -v prints each scenario's timings. The harness's own parsing is checked without
@@ -208,6 +211,8 @@ def main(argv=None):
                         err(f"    {r.name}: {e}")
                     if r.work:
                         err(f"    {r.name}: files in {os.path.join(args.artifacts, r.name)}")
+                for n in r.retries:   # always shown: a flaky Wine tool must stay visible
+                    err(f"    {r.name}: retried: {n}")
                 if args.keep and r.work:
                     err(f"    {r.name}: prefix kept in {r.work}")
                 if args.verbose:

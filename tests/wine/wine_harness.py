@@ -64,7 +64,7 @@ WINEDLLOVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
 # What Wine's reg.exe prints (English, or Japanese in code page 932) when the
 # key to export does not exist. Only this message may be read as "absent".
 REG_KEY_NOT_FOUND = ("Unable to find the specified registry key",
-                     "指定されたレジストリ キーが見つかりません")
+                     "指定されたレジストリ キーを見つけられません")
 REG_EXPORT_ATTEMPTS = 3
 
 
@@ -1008,6 +1008,7 @@ class Result:
     name: str
     errors: list = field(default_factory=list)
     notes: list = field(default_factory=list)
+    retries: list = field(default_factory=list)   # Wine tool runs that had to be repeated
     timings: dict = field(default_factory=dict)
     exit_code: int = None
     trace: RelayTrace = None
@@ -1136,7 +1137,7 @@ class ScenarioRunner:
                 # About one scenario in a hundred found a planted key missing here
                 # (cause not found: the export or the import). Importing again is
                 # harmless; a key still missing after that fails the scenario.
-                self.result.notes.append(f"importing again: {e}")
+                self.result.retries.append(f"importing again: {e}")
                 self.wine("reg", "import", r"C:\tavo-harness\plant.reg", what="reg import plant.reg (again)")
                 self.verify_planted(s.get("registry") or {})
 
@@ -1157,7 +1158,7 @@ class ScenarioRunner:
             absent = r.returncode == 1 and any(m in said for m in REG_KEY_NOT_FOUND)
             if exported or absent:
                 if failures:
-                    self.result.notes.append(f"reg export {key} answered after: {'; '.join(failures)}")
+                    self.result.retries.append(f"reg export {key} answered after: {'; '.join(failures)}")
                 if absent:
                     return None
                 with open(out, "rb") as f:
