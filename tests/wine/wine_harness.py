@@ -1134,9 +1134,9 @@ class ScenarioRunner:
             try:
                 self.verify_planted(s.get("registry") or {})
             except HarnessError as e:
-                # About one scenario in a hundred found a planted key missing here
-                # (cause not found: the export or the import). Importing again is
-                # harmless; a key still missing after that fails the scenario.
+                # Seldom, a `reg export` here exits 1 without a word (export_key
+                # tries again). Should the import itself ever miss a key, importing
+                # again is harmless; a key still missing after that fails the scenario.
                 self.result.retries.append(f"importing again: {e}")
                 self.wine("reg", "import", r"C:\tavo-harness\plant.reg", what="reg import plant.reg (again)")
                 self.verify_planted(s.get("registry") or {})
