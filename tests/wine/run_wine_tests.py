@@ -19,8 +19,8 @@ What a run does
     reads the relay trace, the log, the registry and the files, compares, then kills
     the prefix's Wine processes (wineserver -k) and deletes the copy.
   - a `reg export` that fails without saying the key is missing is run again (up to
-    3 times), and planting whose read-back misses a key imports once more; each such
-    repeat is printed as "retried:" on stderr, passing or not.
+    3 times); a failed `reg import`, or planting whose read-back misses a key, imports
+    once more; each such repeat is printed as "retried:" on stderr, passing or not.
   Failed scenarios leave relay.txt, the log and result.txt in build/wine-results/NAME
   (--artifacts to move it, --keep to keep them and the prefix for passing ones too).
   -v prints each scenario's timings. The harness's own parsing is checked without

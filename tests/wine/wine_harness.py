@@ -1127,7 +1127,7 @@ class ScenarioRunner:
         reg[r"HKCU\Software\Wine\WineDbg"] = {"ShowCrashDialog": 0}
         write_reg_file(os.path.join(hdir, "plant.reg"), reg)
         with self.timed("reg_import"):
-            self.wine("reg", "import", r"C:\tavo-harness\plant.reg", what="reg import plant.reg")
+            self.import_planted()
         with self.timed("desktop"):
             self.wine("rundll32.exe", "user32.dll,GetDesktopWindow", what="rundll32 (desktop start)")
         with self.timed("reg_verify"):
@@ -1138,8 +1138,16 @@ class ScenarioRunner:
                 # tries again). Should the import itself ever miss a key, importing
                 # again is harmless; a key still missing after that fails the scenario.
                 self.result.retries.append(f"importing again: {e}")
-                self.wine("reg", "import", r"C:\tavo-harness\plant.reg", what="reg import plant.reg (again)")
+                self.import_planted()
                 self.verify_planted(s.get("registry") or {})
+
+    def import_planted(self):
+        """reg import of plant.reg; one failed run (reg.exe sometimes exits 1 unasked) is repeated."""
+        r = self.wine("reg", "import", r"C:\tavo-harness\plant.reg", check=False, what="reg import plant.reg")
+        if r.returncode != 0:
+            said = " ".join(b.decode("cp932", "replace") for b in (r.stdout, r.stderr)).strip()
+            self.result.retries.append(f"reg import exited {r.returncode}, said {said[-200:]!r}")
+            self.wine("reg", "import", r"C:\tavo-harness\plant.reg", what="reg import plant.reg (again)")
 
     def export_key(self, key):
         """{full key: values} of key and its subkeys, or None when reg.exe says key does not exist.
