@@ -105,6 +105,11 @@ def run_cmd(cmd, *, env=None, cwd=None, timeout, what=None, check=True):
     return subprocess.CompletedProcess(cmd, proc.returncode, out, err)
 
 
+def tool_said(r):
+    """What a Wine console tool printed (code page 932 under the Japanese locale)."""
+    return " ".join(b.decode("cp932", "replace") for b in (r.stdout, r.stderr)).strip()
+
+
 def _kill_group(proc, sig=signal.SIGKILL, wait=5):
     """Kill the process group we created for proc (start_new_session=True), then reap it."""
     with contextlib.suppress(ProcessLookupError, PermissionError):
@@ -1145,7 +1150,7 @@ class ScenarioRunner:
         """reg import of plant.reg; one failed run (reg.exe sometimes exits 1 unasked) is repeated."""
         r = self.wine("reg", "import", r"C:\tavo-harness\plant.reg", check=False, what="reg import plant.reg")
         if r.returncode != 0:
-            said = " ".join(b.decode("cp932", "replace") for b in (r.stdout, r.stderr)).strip()
+            said = tool_said(r)
             self.result.retries.append(f"reg import exited {r.returncode}, said {said[-200:]!r}")
             self.wine("reg", "import", r"C:\tavo-harness\plant.reg", what="reg import plant.reg (again)")
 
@@ -1161,7 +1166,7 @@ class ScenarioRunner:
                 os.remove(out)
             r = self.wine("reg", "export", full_key(key), r"C:\tavo-harness\export.reg", "/y", check=False,
                           what=f"reg export {key}")
-            said = " ".join(b.decode("cp932", "replace") for b in (r.stdout, r.stderr)).strip()
+            said = tool_said(r)
             exported = r.returncode == 0 and os.path.exists(out)
             absent = r.returncode == 1 and any(m in said for m in REG_KEY_NOT_FOUND)
             if exported or absent:
