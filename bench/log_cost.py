@@ -60,7 +60,8 @@ def main(argv):
 
     H.require_tools(("wine", "wineserver"))
     H.ensure_ja_locale()
-    template = H.ensure_template(log=lambda m: print(m, file=sys.stderr))
+    setup = H.wine_setup("win64", H.pe_machine(exe))
+    template = H.ensure_template(setup, log=lambda m: print(m, file=sys.stderr))
     base = tempfile.mkdtemp(prefix="tavo-bench-logcost-", dir=H.default_workdir())
     prefix = os.path.join(base, "prefix")
     disk_dir = os.path.join(out, "logcost", "disk")

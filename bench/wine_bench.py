@@ -230,9 +230,9 @@ class Watch(threading.Thread):
 # around the run, extra planting, and checks fit for a benchmark.
 
 class BenchRunner(H.ScenarioRunner):
-    def __init__(self, scenario, exe, template, xs, workdir, *, expect_log=None, extra_plant=None,
+    def __init__(self, scenario, exe, setup, template, xs, workdir, *, expect_log=None, extra_plant=None,
                  after_run=None, exe_name=H.EXE_NAME):
-        super().__init__(scenario, exe, template, xs, workdir)
+        super().__init__(scenario, exe, setup, template, xs, workdir)
         self.expect_log = expect_log
         self.extra_plant = extra_plant
         self.after_run = after_run
@@ -287,8 +287,8 @@ class BenchRunner(H.ScenarioRunner):
             self.after_run(self)
 
 
-def run_one(scenario, exe, template, xs, workdir, **kw):
-    runner = BenchRunner(scenario, exe, template, xs, workdir, **kw)
+def run_one(scenario, exe, setup, template, xs, workdir, **kw):
+    runner = BenchRunner(scenario, exe, setup, template, xs, workdir, **kw)
     result = runner.run()
     return runner, result
 
@@ -830,7 +830,8 @@ def main(argv):
             return 2
         H.require_tools()
         H.ensure_ja_locale()
-        template = H.ensure_template(log=lambda m: print(m, file=sys.stderr))
+        setup = H.wine_setup("win64", H.pe_machine(exe))
+        template = H.ensure_template(setup, log=lambda m: print(m, file=sys.stderr))
         workdir = H.default_workdir()
         baseline = build_baseline(os.path.dirname(out_dir)) if "memory" in parts else None
         with open(raw_path, "w") as raw, start_display() as xs:
@@ -843,7 +844,7 @@ def main(argv):
             for i in range(a.runs):
                 if "whole" in parts or "memory" in parts:
                     for case, scen, expect in whole_scenarios():
-                        runner, res = run_one(scen, exe, template, xs, workdir, expect_log=expect)
+                        runner, res = run_one(scen, exe, setup, template, xs, workdir, expect_log=expect)
                         rec = {"part": "whole", "case": case, "i": i, "errors": list(res.errors),
                                "timings": res.timings, "mem": runner.watch.mem if runner.watch else None,
                                "mem_samples": runner.watch.mem_samples if runner.watch else 0,
@@ -860,7 +861,7 @@ def main(argv):
                 if "memory" in parts:
                     scen = {"name": "bench_baseline", "exe_at": r"C:\TAVOTest\msgbox_baseline.exe",
                             "dialogs": [{"answer": "Return"}]}
-                    runner = BenchRunner(scen, baseline, template, xs, workdir, exe_name="msgbox_baseline.exe")
+                    runner = BenchRunner(scen, baseline, setup, template, xs, workdir, exe_name="msgbox_baseline.exe")
                     # Its box is up for a fraction of a second: look at the mappings often.
                     runner.smaps_period = 0.02
                     res = runner.run()
@@ -873,7 +874,7 @@ def main(argv):
                         # always meets the registry the other left.
                         reg_first = i % 2 == 1
                         plant, after, nkeys = make_delete_hooks(shape, reg_first)
-                        runner, res = run_one(delete_scenario(shape), exe, template, xs, workdir,
+                        runner, res = run_one(delete_scenario(shape), exe, setup, template, xs, workdir,
                                               extra_plant=plant, after_run=after)
                         rec = {"part": "delete", "case": shape, "i": i, "keys": nkeys, "reg_first": reg_first,
                                "errors": list(res.errors), "timings": res.timings}
@@ -894,7 +895,7 @@ def main(argv):
                 # what deleting 2,020 more keys per view costs in requests.
                 for shape in ("single", "wide"):
                     plant, after, nkeys = make_request_hooks(shape)
-                    runner, res = run_one(delete_scenario(shape), exe, template, xs, workdir,
+                    runner, res = run_one(delete_scenario(shape), exe, setup, template, xs, workdir,
                                           extra_plant=plant, after_run=after)
                     rec = {"part": "requests", "case": shape, "i": 0, "keys": nkeys,
                            "errors": list(res.errors), "timings": res.timings}

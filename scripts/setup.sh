@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Installs what building and testing TAVOSweeper needs on Debian 12 (as root):
-# the host compilers and test libraries, the mingw-w64 cross compilers, and
-# Wine with a virtual display for the end-to-end runs. Safe to run again.
+# the host compilers and test libraries, the mingw-w64 cross compilers, Wine
+# with a virtual display for the end-to-end runs, and the Debian root with
+# 32-bit Wine that runs the shipped exe (scripts/wine-root.sh). Safe to run
+# again.
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make libgtest-dev python3 file
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  # 64-bit Wine only: this machine runs no 32-bit code, so never wine32.
-  wine wine64 xvfb openbox xdotool x11-utils fonts-ipafont-gothic locales
+  # The host's Wine is 64-bit only (it runs the x86-64 build); 32-bit Wine
+  # lives in the root that debootstrap makes, never in the host.
+  wine wine64 xvfb openbox xdotool x11-utils fonts-ipafont-gothic locales debootstrap
   clang libclang-rt-14-dev cppcheck clang-tidy valgrind
 )
 
@@ -17,9 +20,20 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 
+# Mirrors in the middle of a sync or a dropped connection deserve a second try.
+retry() {
+  local n
+  for n in 1 2 3 4; do
+    "$@" && return 0
+    [ "$n" -lt 4 ] || return 1
+    echo "setup.sh: '$*' failed (attempt $n); trying again in $((n * 15)) s" >&2
+    sleep $((n * 15))
+  done
+}
+
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-apt-get install -y -q --no-install-recommends "${packages[@]}"
+retry apt-get update -q
+retry apt-get install -y -q --no-install-recommends "${packages[@]}"
 
 # Wine shows the Japanese dialogs in code page 932 only under a Japanese locale.
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
@@ -27,3 +41,6 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   grep -q '^ja_JP\.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
   locale-gen
 fi
+
+# The Debian root with 32-bit Wine (built once, minutes; checked every time).
+bash "$(dirname "$0")/wine-root.sh" setup

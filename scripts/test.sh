@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets everything up, builds everything and runs every test: the host tests
 # over the simulated Windows (ASan + UBSan), the checks of the shipped x86
-# exe, and the end-to-end scenarios of the x64 exe under Wine. Ends with one
-# summary line.
+# exe, the end-to-end scenarios of that very exe under Wine (as a WOW64
+# process on 64-bit Windows and on 32-bit Windows, in the Debian root that
+# scripts/wine-root.sh keeps), and a smoke run of the x64 build on the host's
+# Wine. Ends with one summary line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -86,7 +88,14 @@ stage windows-builds windows_builds
 stage exe-checks python3 tests/exe/check_exe.py build/windows-x86/TAVOSweeper.exe
 stage reproducible reproducible
 stage wine-harness python3 tests/wine/test_wine_harness.py
-stage wine python3 tests/wine/run_wine_tests.py build/windows-x64/TAVOSweeper.exe
+# The shipped PE32 exe: every scenario of 64-bit Windows (WOW64), then those of
+# 32-bit Windows. Both need the 32-bit Wine loader, which lives in the root.
+shipped=build/windows-x86/TAVOSweeper.exe
+stage wine-wow64 bash scripts/wine-root.sh run python3 tests/wine/run_wine_tests.py "$shipped" --machine win64
+stage wine-win32 bash scripts/wine-root.sh run python3 tests/wine/run_wine_tests.py "$shipped" --machine win32
+# The x86-64 build on the host's own wine64: a quick smoke run.
+stage wine-x64-smoke python3 tests/wine/run_wine_tests.py build/windows-x64/TAVOSweeper.exe \
+  '^(empty_machine_log_in_cwd|provider_keys_yes_native_no_wow)$'
 
 echo
 if [ "$failed" -eq 0 ]; then

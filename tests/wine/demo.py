@@ -3,8 +3,10 @@
 
     tests/wine/demo.py [EXE] [--auto]
 
-The demo machine is a throwaway Wine prefix holding a complete leftover install
-of the product in both registry views (tests/wine/tavo_machine.py). With a
+EXE defaults to the shipped 32-bit build, which runs as a WOW64 process: start
+this inside the Debian root that has 32-bit Wine (scripts/demo.sh does). The
+demo machine is a throwaway 64-bit Wine prefix holding a complete leftover
+install of the product in both registry views (tests/wine/tavo_machine.py). With a
 display (DISPLAY set) the real dialogs appear for a person to answer; without
 one, or with --auto, a private virtual display is used and every question is
 answered with Yes. Wine has no IFileOperation, so the folders and files stay
@@ -23,7 +25,7 @@ import wine_harness as H  # noqa: E402
 
 def main(argv):
     args = [a for a in argv if not a.startswith("--")]
-    exe = os.path.abspath(args[0] if args else os.path.join(H.REPO_ROOT, "build", "windows-x64", H.EXE_NAME))
+    exe = os.path.abspath(args[0] if args else os.path.join(H.REPO_ROOT, "build", "windows-x86", H.EXE_NAME))
     interactive = bool(os.environ.get("DISPLAY")) and "--auto" not in argv
     registry, folders, files = M.full_machine()
     scenario = {"name": "demo", "registry": registry, "folders": folders, "files": files,
@@ -38,14 +40,15 @@ def main(argv):
 
     H.require_tools()
     H.ensure_ja_locale()
-    template = H.ensure_template(log=lambda m: print(m, file=sys.stderr))
+    setup = H.wine_setup("win64", H.pe_machine(exe))
+    template = H.ensure_template(setup, log=lambda m: print(m, file=sys.stderr))
     workdir = H.default_workdir()
     if interactive:
         display = types.SimpleNamespace(display=os.environ["DISPLAY"])
-        result = H.run_scenario(scenario, exe, template, display, workdir)
+        result = H.run_scenario(scenario, exe, setup, template, display, workdir)
     else:
         with H.XSession() as xs:
-            result = H.run_scenario(scenario, exe, template, xs, workdir)
+            result = H.run_scenario(scenario, exe, setup, template, xs, workdir)
 
     if result.log is None:
         print("The run wrote no log (cancelled at the start?).")

@@ -1,17 +1,28 @@
 #!/usr/bin/python3
-r"""Wine end-to-end tests of TAVOSweeper.exe (x86-64 build).
+r"""Wine end-to-end tests of TAVOSweeper.exe.
 
-    tests/wine/run_wine_tests.py [EXE] [FILTER] [--scenarios PATH]... [-v]
+    tests/wine/run_wine_tests.py [EXE] [FILTER] [--machine win64|win32] [--scenarios PATH]... [-v]
 
-EXE defaults to build/windows-x64/TAVOSweeper.exe; FILTER keeps the scenarios
-whose name contains it. Prints "PASS name" or "FAIL name: reason" per scenario
-(details on stderr), then "N passed, M failed"; exits 0 only when all passed.
+EXE defaults to build/windows-x86/TAVOSweeper.exe, the shipped 32-bit exe.
+--machine picks the Windows the prefix stands for: win64 (default; a PE32 exe
+then runs as a WOW64 process) or win32 (32-bit Windows). Only the scenarios
+written for that machine run (their "machine" field, default win64). FILTER, a
+regular expression, keeps the scenarios whose name it matches. Prints
+"PASS name" or "FAIL name: reason" per scenario (details on stderr), then
+"N passed, M failed"; exits 0 only when all passed.
+
+A PE32 exe needs the 32-bit Wine loader, which this repository keeps in a
+Debian root of its own: run the tests there with
+    bash scripts/wine-root.sh run python3 tests/wine/run_wine_tests.py ...
+The x86-64 build runs on the host's own wine64 too.
 
 What a run does
   - generates the ja_JP.UTF-8 locale if missing (root: /etc/locale.gen + locale-gen);
-  - builds once a 64-bit template prefix (wineboot -i, RelayInclude set) in
-    $TAVO_WINE_TEMPLATE or build/wine-template, rebuilt when missing or when the
-    Wine version changes;
+  - picks the loaders (wine_harness.wine_setup): tools on the prefix's own
+    loader, the exe on the loader of its PE machine;
+  - builds once a template prefix for that setup (wineboot -i, RelayInclude set)
+    in $TAVO_WINE_TEMPLATE or build/wine-template-{win64,wow64,win32}, rebuilt
+    when missing or when the Wine version or the loaders change;
   - starts its own Xvfb (free display, -nolisten tcp) and openbox for the session;
   - per scenario: copies the template (to /dev/shm, or $TAVO_WINE_WORKDIR), plants
     files, folders and registry data, runs the exe with LANG=ja_JP.UTF-8, TZ=JST-9,
@@ -33,6 +44,7 @@ Adding scenarios
   constants (PRODUCT_TITLE, MB_*, ID*, HKLM, KEY_WOW64_*). Fields:
 
   name            required; letters, digits, _ . -; unique
+  machine         "win64" (default) or "win32": the Windows the scenario is written for
   description     free text
   registry        {key: {value name: value}} planted before the run. Keys are
                   "HKLM\SOFTWARE\X" (64-bit view) or "HKLM\SOFTWARE\Wow6432Node\X"
@@ -97,6 +109,7 @@ Example:
 import argparse
 import glob
 import os
+import re
 import runpy
 import signal
 import sys
@@ -108,7 +121,7 @@ sys.dont_write_bytecode = True   # no __pycache__ in the source tree
 
 import wine_harness as H  # noqa: E402
 
-DEFAULT_EXE = os.path.join(H.REPO_ROOT, "build", "windows-x64", H.EXE_NAME)
+DEFAULT_EXE = os.path.join(H.REPO_ROOT, "build", "windows-x86", H.EXE_NAME)
 DEFAULT_SCENARIOS = os.path.join(HERE, "scenarios")
 DEFAULT_ARTIFACTS = os.path.join(H.REPO_ROOT, "build", "wine-results")
 
@@ -150,15 +163,18 @@ def main(argv=None):
     ap = argparse.ArgumentParser(description="Wine end-to-end tests of TAVOSweeper.exe",
                                  formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("exe", nargs="?", default=DEFAULT_EXE, help=f"the exe to test (default {DEFAULT_EXE})")
-    ap.add_argument("filter", nargs="?", default="", help="run only scenarios whose name contains this")
+    ap.add_argument("filter", nargs="?", default="", help="run only scenarios whose name matches this regex")
+    ap.add_argument("--machine", choices=H.ARCHES, default="win64",
+                    help="the Windows the prefix stands for (default win64)")
     ap.add_argument("--scenarios", action="append", help="scenario file or folder (repeatable; "
                     f"default {DEFAULT_SCENARIOS})")
-    ap.add_argument("--template", help="template prefix folder (default $TAVO_WINE_TEMPLATE or build/wine-template)")
+    ap.add_argument("--template", help="template prefix folder (default $TAVO_WINE_TEMPLATE or "
+                    "build/wine-template-<setup>)")
     ap.add_argument("--workdir", help="where throwaway prefixes go (default $TAVO_WINE_WORKDIR, /dev/shm or /tmp)")
     ap.add_argument("--artifacts", default=DEFAULT_ARTIFACTS, help="where failed scenarios leave their files")
     ap.add_argument("--keep", action="store_true", help="keep prefixes and artifacts of all scenarios")
     ap.add_argument("-v", "--verbose", action="store_true", help="timings and notes on stderr")
-    args = ap.parse_args(argv)
+    args = ap.parse_intermixed_args(argv)
 
     def err(msg):
         print(msg, file=sys.stderr, flush=True)
@@ -172,26 +188,34 @@ def main(argv=None):
     if problems:
         print("0 passed, 1 failed")
         return 1
-    chosen = [s for s in scenarios if args.filter in str(s.get("name"))]
+    try:
+        name_re = re.compile(args.filter)
+    except re.error as e:
+        err(f"bad FILTER {args.filter!r}: {e}")
+        print("0 passed, 1 failed")
+        return 2
+    chosen = [s for s in scenarios
+              if s.get("machine", "win64") == args.machine and name_re.search(str(s.get("name")))]
     if not chosen:
-        err(f"no scenario matches {args.filter!r} ({len(scenarios)} loaded)")
+        err(f"no {args.machine} scenario matches {args.filter!r} ({len(scenarios)} loaded)")
         print("0 passed, 0 failed")
         return 2
 
     t0 = time.monotonic()
+    exe = os.path.abspath(args.exe)
     try:
         H.require_tools()
         if H.ensure_ja_locale():
             err("generated locale ja_JP.UTF-8")
-        template = H.ensure_template(args.template, log=err)
-    except H.SetupError as e:
+        setup = H.wine_setup(args.machine, H.pe_machine(exe))
+        template = H.ensure_template(setup, args.template, log=err)
+    except (H.SetupError, H.HarnessError, OSError) as e:
         err(f"setup failed: {e}")
         print(f"0 passed, {len(chosen)} failed")
         return 1
     workdir = args.workdir or H.default_workdir()
-    exe = os.path.abspath(args.exe)
     if args.verbose:
-        err(f"setup {time.monotonic() - t0:.1f}s; template {template}; workdir {workdir}; exe {exe}")
+        err(f"setup {time.monotonic() - t0:.1f}s; {setup}; template {template}; workdir {workdir}; exe {exe}")
 
     passed = failed = 0
     try:
@@ -199,7 +223,7 @@ def main(argv=None):
             if args.verbose:
                 err(f"X display {xs.display}")
             for s in chosen:
-                r = H.run_scenario(s, exe, template, xs, workdir, keep=args.keep, artifacts=args.artifacts)
+                r = H.run_scenario(s, exe, setup, template, xs, workdir, keep=args.keep, artifacts=args.artifacts)
                 if r.ok:
                     passed += 1
                     print(f"PASS {r.name}", flush=True)

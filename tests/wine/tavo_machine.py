@@ -1,7 +1,8 @@
 """What the Wine scenarios and the demo plant, and the expected logs they read.
 
 The machine mirrors the host tests' demo machine (tests/host/demo_machine.cpp):
-a complete leftover install of the product in both registry views.
+a complete leftover install of the product in both registry views on 64-bit
+Windows (VIEWS), in the one view there is on 32-bit Windows (VIEWS_32).
 
 Expected logs live in tests/wine/golden/ in the host tests' golden format:
 UTF-8 lines, "@title" for a step's banner line, "#" for a comment.
@@ -15,6 +16,8 @@ ARCHIVES = ("TAVOCryptJNI.jar", "TAVOCryptSignJNI.jar", "TAVOCryptAuthJNI.jar",
             "TAVOUserCertService.jar", "TAVOUserCertServiceMain.jar")
 VIEWS = ((r"SOFTWARE", r"C:\Program Files"),
          (r"SOFTWARE\Wow6432Node", r"C:\Program Files (x86)"))
+# 32-bit Windows: one registry view, one Program Files.
+VIEWS_32 = VIEWS[:1]
 START_MENU = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"
 STARTUP = START_MENU + r"\StartUp"
 
@@ -25,20 +28,20 @@ def provider_keys(branch):
     return [rf"HKLM\{branch}\Microsoft\Cryptography\Defaults\Provider\{p}" for p in PROVIDERS]
 
 
-def product_keys():
-    """Every registry key of the product the full machine holds, both views."""
+def product_keys(views=VIEWS):
+    """Every registry key of the product the full machine holds, in views."""
     keys = []
-    for branch, _ in VIEWS:
+    for branch, _ in views:
         keys.append(rf"HKLM\{branch}\Microsoft\Windows\CurrentVersion\Uninstall\{GUID}")
         keys.append(rf"HKLM\{branch}\TAVO")
         keys += provider_keys(branch)
     return keys
 
 
-def full_machine():
-    """(registry, folders, files) of a complete leftover install in both views."""
+def full_machine(views=VIEWS):
+    """(registry, folders, files) of a complete leftover install in views."""
     registry, files = {}, {}
-    for branch, pf in VIEWS:
+    for branch, pf in views:
         folder = pf + r"\TAVO"
         registry[rf"HKLM\{branch}\Microsoft\Windows\CurrentVersion\Uninstall\{GUID}"] = {
             "DisplayName": "TAVO利用者ソフト", "DisplayVersion": "5.1.0",

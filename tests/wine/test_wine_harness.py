@@ -295,7 +295,8 @@ class ExportKeyTest(unittest.TestCase):
         d = tempfile.mkdtemp()
         self.addCleanup(lambda: __import__("shutil").rmtree(d, ignore_errors=True))
         os.makedirs(os.path.join(d, "drive_c", "tavo-harness"))
-        r = H.ScenarioRunner({"name": "t"}, "x.exe", "tpl", None, d)
+        setup = H.WineSetup("win64", H.WINE64_LOADER, H.WINE32_LOADER, "tpl")
+        r = H.ScenarioRunner({"name": "t"}, "x.exe", setup, "tpl", None, d)
         r.prefix = d
         calls = []
 
@@ -334,6 +335,90 @@ class ExportKeyTest(unittest.TestCase):
         with self.assertRaisesRegex(H.HarnessError, "failed 3 times: exit 5"):
             r.export_key(r"HKLM\SOFTWARE\TAVO")
         self.assertEqual(len(calls), H.REG_EXPORT_ATTEMPTS)
+
+
+class ExportPlanTest(unittest.TestCase):
+    """Reading many keys with few exports must still read every one of them,
+    and must never export a huge key such as HKLM\\SOFTWARE."""
+
+    def test_plan(self):
+        P = r"HKLM\SOFTWARE\Microsoft\Cryptography\Defaults\Provider"
+        F = r"HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Cryptography\Defaults\Provider"
+        table = [
+            ("one key", [r"HKLM\SOFTWARE\TAVO"], [r"HKEY_LOCAL_MACHINE\SOFTWARE\TAVO"]),
+            ("child read with its parent", [r"HKLM\SOFTWARE\TAVO\Version", r"hklm\software\tavo"],
+             [r"HKEY_LOCAL_MACHINE\software\tavo"]),
+            ("deep siblings through their parent", [P + r"\A", P + r"\B"], [F]),
+            ("a lone deep key stays itself", [P + r"\A"], [F + r"\A"]),
+            ("shallow siblings stay apart", [r"HKLM\SOFTWARE\TAVO", r"HKLM\SOFTWARE\JavaSoft"],
+             [r"HKEY_LOCAL_MACHINE\SOFTWARE\JavaSoft", r"HKEY_LOCAL_MACHINE\SOFTWARE\TAVO"]),
+            ("a prefix of a name is no parent", [r"HKLM\SOFTWARE\TAVO", r"HKLM\SOFTWARE\TAVOX\Y"],
+             [r"HKEY_LOCAL_MACHINE\SOFTWARE\TAVO", r"HKEY_LOCAL_MACHINE\SOFTWARE\TAVOX\Y"]),
+            ("planted parent and merged children", [P, P + r"\A", P + r"\B"], [F]),
+            ("nothing", [], []),
+        ]
+        for name, keys, want in table:
+            with self.subTest(name):
+                self.assertEqual(H.export_plan(keys), want)
+
+    def test_every_key_is_covered(self):
+        import tavo_machine as M
+        for views in (M.VIEWS, M.VIEWS_32):
+            keys = list(M.full_machine(views)[0]) + M.product_keys(views)
+            plan = [p.lower() for p in H.export_plan(keys)]
+            for k in keys:
+                low = H.full_key(k).lower()
+                self.assertTrue(any(low == p or low.startswith(p + "\\") for p in plan), k)
+            self.assertLess(len(plan), len(set(k.lower() for k in keys)))
+
+
+class WineSetupTest(unittest.TestCase):
+    """Which loader runs what: a wrong pick plants keys in the wrong view or
+    runs the exe as the wrong kind of process."""
+
+    def test_loaders(self):
+        W32, W64, I386, AMD64 = H.WINE32_LOADER, H.WINE64_LOADER, H.PE_I386, H.PE_AMD64
+        # (prefix, exe machine, loaders present, (tool, exe loader, template) or None: refused)
+        table = [
+            ("win64", I386, {W32, W64}, (W64, W32, "wine-template-wow64")),
+            ("win64", AMD64, {W32, W64}, (W64, W64, "wine-template-wow64")),
+            ("win64", AMD64, {W64}, (W64, W64, "wine-template-win64")),
+            ("win64", I386, {W64}, None),
+            ("win64", AMD64, {W32}, None),
+            ("win32", I386, {W32, W64}, (W32, W32, "wine-template-win32")),
+            ("win32", AMD64, {W32, W64}, None),
+            ("win32", I386, {W64}, None),
+            ("win16", I386, {W32, W64}, None),
+            ("win64", 0x1C0, {W32, W64}, None),
+        ]
+        for arch, machine, present, want in table:
+            with self.subTest(arch=arch, machine=hex(machine), present=sorted(present)):
+                def have(path, _mode):
+                    return path in present
+                if want is None:
+                    with self.assertRaises(H.SetupError):
+                        H.wine_setup(arch, machine, have)
+                    continue
+                got = H.wine_setup(arch, machine, have)
+                self.assertEqual((got.arch, got.tool, got.exe, os.path.basename(got.template)), (arch, *want))
+
+    def test_pe_machine(self):
+        d = tempfile.mkdtemp()
+        self.addCleanup(lambda: __import__("shutil").rmtree(d, ignore_errors=True))
+        for name, data, want in [
+                ("pe32", b"MZ" + b"\0" * 0x3A + (0x80).to_bytes(4, "little") + b"\0" * 0x40 + b"PE\0\0\x4c\x01", 0x14C),
+                ("pe64", b"MZ" + b"\0" * 0x3A + (0x40).to_bytes(4, "little") + b"PE\0\0\x64\x86", 0x8664),
+                ("elf", b"\x7fELF" + b"\0" * 100, None),
+                ("no_pe", b"MZ" + b"\0" * 0x3A + (0x40).to_bytes(4, "little") + b"NE\0\0\x4c\x01", None)]:
+            with self.subTest(name):
+                path = os.path.join(d, name)
+                with open(path, "wb") as f:
+                    f.write(data)
+                if want is None:
+                    with self.assertRaises(H.SetupError):
+                        H.pe_machine(path)
+                else:
+                    self.assertEqual(H.pe_machine(path), want)
 
 
 class ScenarioDataTest(unittest.TestCase):

@@ -1,8 +1,9 @@
-"""Library of the Wine end-to-end tests of TAVOSweeper.exe (x86-64 build).
+"""Library of the Wine end-to-end tests of TAVOSweeper.exe.
 
 Pieces, in the order a run uses them:
   ensure_ja_locale()       ja_JP.UTF-8 must exist, or LANG=ja_JP.UTF-8 gives Wine no code page 932
-  ensure_template()        one wineboot'ed 64-bit prefix, cached; each scenario copies it
+  wine_setup()             which Wine loaders run the exe and the tools, for a 64- or 32-bit prefix
+  ensure_template()        one wineboot'ed prefix per setup, cached; each scenario copies it
   XSession                 our own Xvfb + openbox (message boxes take keys only with a WM)
   run_scenario()           copy prefix, plant, run the exe, answer the boxes, collect, compare
   parse_relay()            +relay trace -> call records (MessageBoxA, RegOpenKeyExA, ...)
@@ -53,9 +54,8 @@ ANSWER_KEYS = ("y", "n", "Escape", "Return")
 WINDOW_MATCH = "TAVO"
 
 REPO_ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-DEFAULT_TEMPLATE = os.path.join(REPO_ROOT, "build", "wine-template")
 TEMPLATE_STAMP = ".tavo-template.json"
-TEMPLATE_FORMAT = 1
+TEMPLATE_FORMAT = 2
 
 # No Mono/Gecko install prompts (the packages are absent) and no menu entries
 # written to the Unix desktop.
@@ -120,7 +120,7 @@ def _kill_group(proc, sig=signal.SIGKILL, wait=5):
         proc.wait(timeout=wait)
 
 
-def require_tools(names=("wine", "wineserver", "Xvfb", "openbox", "xdotool", "locale-gen")):
+def require_tools(names=("wineserver", "Xvfb", "openbox", "xdotool", "locale-gen")):
     missing = [n for n in names if shutil.which(n) is None]
     if missing:
         raise SetupError("missing programs: " + ", ".join(missing))
@@ -166,15 +166,79 @@ def ensure_ja_locale(timeout=300):
 
 
 # --------------------------------------------------------------------------
+# Which Wine runs what
+#
+# Debian installs the 64-bit loader as /usr/lib/wine/wine64 and, with
+# wine32:i386, the 32-bit one as /usr/lib/wine/wine; /usr/bin/wine prefers
+# the 32-bit one whenever it is there. So every command names its loader:
+# in a 64-bit prefix the tools (wineboot, reg, rundll32) must be the 64-bit
+# ones, or reg.exe would plant HKLM\SOFTWARE\X in the 32-bit view; the exe
+# runs on the loader of its own PE machine, which makes a PE32 exe a WOW64
+# process there.
+
+WINE32_LOADER = "/usr/lib/wine/wine"
+WINE64_LOADER = "/usr/lib/wine/wine64"
+ARCHES = ("win64", "win32")
+PE_I386, PE_AMD64 = 0x14C, 0x8664
+WINE_ROOT_HINT = "the 32-bit Wine loader (wine32:i386) is not here: run inside scripts/wine-root.sh run"
+
+
+@dataclass
+class WineSetup:
+    arch: str          # the prefix: "win64" (64-bit Windows) or "win32" (32-bit Windows)
+    tool: str          # loader for wineboot, reg, rundll32
+    exe: str           # loader for the exe under test
+    template: str      # default template prefix folder for this setup
+
+
+def pe_machine(path):
+    """The PE file header's Machine field (0x14C i386, 0x8664 x86-64)."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    if head[:2] != b"MZ" or len(head) < 0x40:
+        raise SetupError(f"{path} is not a PE file")
+    off = int.from_bytes(head[0x3C:0x40], "little")
+    if head[off:off + 4] != b"PE\0\0":
+        raise SetupError(f"{path} has no PE header")
+    return int.from_bytes(head[off + 4:off + 6], "little")
+
+
+def wine_setup(arch, exe_machine, have=os.access):
+    """The WineSetup for a prefix of arch running an exe of exe_machine.
+
+    have(path, mode) tells whether a loader is there (replaceable in tests)."""
+    if arch not in ARCHES:
+        raise SetupError(f"unknown prefix arch {arch!r} (one of {ARCHES})")
+    has32, has64 = have(WINE32_LOADER, os.X_OK), have(WINE64_LOADER, os.X_OK)
+    if exe_machine not in (PE_I386, PE_AMD64):
+        raise SetupError(f"the exe is for machine 0x{exe_machine:x}, neither i386 nor x86-64")
+    if arch == "win32":
+        if exe_machine != PE_I386:
+            raise SetupError("a 32-bit prefix runs only 32-bit (PE32) exes")
+        if not has32:
+            raise SetupError(WINE_ROOT_HINT)
+        return WineSetup(arch, WINE32_LOADER, WINE32_LOADER, os.path.join(REPO_ROOT, "build", "wine-template-win32"))
+    if not has64:
+        raise SetupError("the 64-bit Wine loader (wine64) is not installed")
+    if exe_machine == PE_I386 and not has32:
+        raise SetupError(WINE_ROOT_HINT)
+    # A 64-bit prefix made without the 32-bit loader has an empty syswow64
+    # (32-bit processes then fail with c0000135): it gets a folder of its own.
+    name = "wine-template-wow64" if has32 else "wine-template-win64"
+    return WineSetup(arch, WINE64_LOADER, WINE32_LOADER if exe_machine == PE_I386 else WINE64_LOADER,
+                     os.path.join(REPO_ROOT, "build", name))
+
+
+# --------------------------------------------------------------------------
 # Wine environment and the template prefix
 
-def wine_env(prefix, display=None, debug="-all", extra=None):
+def wine_env(prefix, display=None, debug="-all", extra=None, arch="win64"):
     env = {k: v for k, v in os.environ.items()
            if not (k.startswith("LC_") or k in ("LANGUAGE", "WINEDEBUG", "WINEDLLOVERRIDES", "WINESERVER",
                                                  "WINELOADER", "DISPLAY", "WINEPREFIX"))}
     env.update({
         "WINEPREFIX": prefix,
-        "WINEARCH": "win64",
+        "WINEARCH": arch,
         "WINEDEBUG": debug,
         "WINEDLLOVERRIDES": WINEDLLOVERRIDES,
         "LANG": "ja_JP.UTF-8",
@@ -187,8 +251,8 @@ def wine_env(prefix, display=None, debug="-all", extra=None):
     return env
 
 
-def wine_version():
-    return run_cmd(["wine", "--version"], timeout=30, what="wine --version").stdout.decode().strip()
+def wine_version(loader):
+    return run_cmd([loader, "--version"], timeout=30, what=f"{loader} --version").stdout.decode().strip()
 
 
 def wineserver_kill(prefix, timeout=15):
@@ -206,16 +270,16 @@ def relay_include_value(include):
     return ";".join(include)
 
 
-def ensure_template(path=None, *, timeout=300, log=None):
-    """Return the template prefix path, building it when missing or stale.
+def ensure_template(setup, path=None, *, timeout=600, log=None):
+    """Return the template prefix path for setup, building it when missing or stale.
 
     Built in a sibling temp folder and renamed in place, so a killed build never
     leaves a half-made template that later runs would trust."""
-    path = os.path.abspath(path or os.environ.get("TAVO_WINE_TEMPLATE") or DEFAULT_TEMPLATE)
+    path = os.path.abspath(path or os.environ.get("TAVO_WINE_TEMPLATE") or setup.template)
     parent = os.path.dirname(path)
     os.makedirs(parent, exist_ok=True)
-    want = {"format": TEMPLATE_FORMAT, "wine": wine_version(),
-            "relay_include": relay_include_value(DEFAULT_RELAY_INCLUDE)}
+    want = {"format": TEMPLATE_FORMAT, "arch": setup.arch, "wine": wine_version(setup.tool),
+            "exe_loader": setup.exe, "relay_include": relay_include_value(DEFAULT_RELAY_INCLUDE)}
     with open(path + ".lock", "w") as lockf:
         # Another run may be building it: wait for that build, but not forever.
         deadline = time.monotonic() + timeout + 120
@@ -235,13 +299,13 @@ def ensure_template(path=None, *, timeout=300, log=None):
         except (OSError, ValueError):
             pass
         if log:
-            log(f"building Wine template prefix {path} (takes ~20 s)")
+            log(f"building {setup.arch} Wine template prefix {path} (takes ~20 s natively, minutes emulated)")
         tmp = tempfile.mkdtemp(prefix=".wine-template-", dir=parent)
         try:
-            env = wine_env(tmp)
+            env = wine_env(tmp, arch=setup.arch)
             try:
-                run_cmd(["wineboot", "-i"], env=env, timeout=timeout, what="wineboot -i")
-                run_cmd(["wine", "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
+                run_cmd([setup.tool, "wineboot", "-i"], env=env, timeout=timeout, what="wineboot -i")
+                run_cmd([setup.tool, "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
                          "/d", want["relay_include"], "/f"], env=env, timeout=60, what="reg add RelayInclude")
                 # The registry reaches system.reg/user.reg only when the server exits.
                 run_cmd(["wineserver", "-w"], env=env, timeout=120, what="wineserver -w")
@@ -799,6 +863,42 @@ def parse_reg_file(data):
     return keys
 
 
+# Siblings are read through their parent only this deep (root included), so
+# that e.g. HKLM\SOFTWARE, with all of Wine's classes below it, is never exported.
+MERGE_MIN_DEPTH = 5
+
+
+def export_plan(keys):
+    """The keys to export so that every key of keys is read: a key below
+    another is read with it, and two or more keys under one parent at least
+    MERGE_MIN_DEPTH deep are read through that parent. Sorted, full names."""
+    norm = {}
+    for k in keys:
+        fk = full_key(k)
+        norm.setdefault(fk.lower(), fk)
+
+    def covered(low, by):
+        return any(low != r and low.startswith(r + "\\") for r in by)
+
+    roots = [low for low in norm if not covered(low, norm)]
+    by_parent = {}
+    for low in roots:
+        parent = low.rsplit("\\", 1)[0]
+        by_parent.setdefault(parent, []).append(low)
+    plan = set()
+    for parent, children in by_parent.items():
+        if len(children) >= 2 and parent.count("\\") + 1 >= MERGE_MIN_DEPTH:
+            plan.add(norm.get(parent) or _cased_parent(norm[children[0]]))
+        else:
+            plan.update(norm[c] for c in children)
+    low_plan = {p.lower() for p in plan}
+    return sorted(p for p in plan if not covered(p.lower(), low_plan))
+
+
+def _cased_parent(key):
+    return key.rsplit("\\", 1)[0]
+
+
 # --------------------------------------------------------------------------
 # Windows paths inside a prefix
 
@@ -849,7 +949,7 @@ def snapshot_tree(root):
 SCENARIO_KEYS = {
     "name", "description", "registry", "folders", "files", "exe_at", "cwd", "dialogs", "exit_code",
     "log", "log_at", "check_log_times", "registry_after", "files_after", "calls", "relay_include",
-    "timeout_dialog", "timeout_exit", "env", "not_called", "runs",
+    "timeout_dialog", "timeout_exit", "env", "not_called", "runs", "machine",
 }
 DIALOG_KEYS = {"answer", "text", "title", "style", "result"}
 DEFAULT_EXE_AT = "C:\\TAVOTest\\" + EXE_NAME
@@ -888,6 +988,8 @@ def validate_scenario(s):
         if not (isinstance(c, (tuple, list)) and len(c) == 3 and isinstance(c[0], str)
                 and isinstance(c[1], (tuple, list))):
             errs.append(f"calls entry must be (func, args, retval): {c!r}")
+    if s.get("machine", "win64") not in ARCHES:
+        errs.append(f"machine must be one of {ARCHES}, got {s.get('machine')!r}")
     runs = s.get("runs", 1)
     if not (isinstance(runs, int) and 1 <= runs <= 5):
         errs.append(f"runs must be 1 to 5, got {runs!r}")
@@ -1035,9 +1137,10 @@ def _jst_now():
 class ScenarioRunner:
     """Runs one scenario in a fresh copy of the template prefix."""
 
-    def __init__(self, scenario, exe, template, xs, workdir, keep=False, artifacts=None):
+    def __init__(self, scenario, exe, setup, template, xs, workdir, keep=False, artifacts=None):
         self.s = scenario
         self.exe = exe
+        self.setup = setup
         self.template = template
         self.xs = xs
         self.workdir = workdir
@@ -1058,10 +1161,10 @@ class ScenarioRunner:
             self.result.timings[label] = round(time.monotonic() - t, 2)
 
     def env(self, debug="-all"):
-        return wine_env(self.prefix, self.xs.display, debug, self.s.get("env"))
+        return wine_env(self.prefix, self.xs.display, debug, self.s.get("env"), arch=self.setup.arch)
 
     def wine(self, *args, timeout=60, check=True, what=None):
-        return run_cmd(["wine", *args], env=self.env(), cwd=os.path.join(self.prefix, "drive_c"),
+        return run_cmd([self.setup.tool, *args], env=self.env(), cwd=os.path.join(self.prefix, "drive_c"),
                        timeout=timeout, check=check, what=what or "wine " + " ".join(args))
 
     def upath(self, winpath):
@@ -1180,13 +1283,23 @@ class ScenarioRunner:
                             f"said {said[-200:]!r}")
         raise HarnessError(f"reg export {key} failed {len(failures)} times: {failures[-1]}")
 
+    def read_keys(self, keys):
+        """{key: its values, or None when it does not exist} for keys, with as
+        few reg.exe runs as export_plan allows (each one costs a second or
+        more when Wine is emulated)."""
+        found = {}
+        for root in export_plan(keys):
+            got = self.export_key(root)
+            for k, v in (got or {}).items():
+                found[k.lower()] = v
+        return {key: found.get(full_key(key).lower()) for key in keys}
+
     def verify_planted(self, reg):
+        read = self.read_keys(list(reg))
         for key, values in reg.items():
-            got = self.export_key(key)
-            fk = full_key(key)
-            if got is None or fk.lower() not in {k.lower() for k in got}:
+            vals = read[key]
+            if vals is None:
                 raise HarnessError(f"planting failed: {key} missing after reg import")
-            vals = next(v for k, v in got.items() if k.lower() == fk.lower())
             for name, want in (values or {}).items():
                 have = vals.get(name, "<missing>")
                 if have != want:
@@ -1206,7 +1319,7 @@ class ScenarioRunner:
         self.shown_titles = shown_titles
         self.run_start = _jst_now()
         with open(relay, "wb") as ferr, open(out, "wb") as fout:
-            self.proc = subprocess.Popen(["wine", exe_win], env=self.env("-all,+relay"), cwd=cwd,
+            self.proc = subprocess.Popen([self.setup.exe, exe_win], env=self.env("-all,+relay"), cwd=cwd,
                                          stdin=subprocess.DEVNULL, stdout=fout, stderr=ferr,
                                          start_new_session=True)
         try:
@@ -1286,10 +1399,10 @@ class ScenarioRunner:
         if "log" in s:
             errs += compare_log(s["log"], r.log, run_start=self.run_start, run_end=self.run_end,
                                 check_times=s.get("check_log_times", True))
-        for key, values in (s.get("registry_after") or {}).items():
-            got = self.export_key(key)
-            fk = full_key(key).lower()
-            vals = None if got is None else next((v for k, v in got.items() if k.lower() == fk), None)
+        after = s.get("registry_after") or {}
+        read = self.read_keys(list(after))
+        for key, values in after.items():
+            vals = read[key]
             if values is None:
                 if vals is not None:
                     errs.append(f"registry key {key} still exists")
@@ -1348,5 +1461,5 @@ class ScenarioRunner:
             shutil.rmtree(r.work, ignore_errors=True)
 
 
-def run_scenario(scenario, exe, template, xs, workdir, keep=False, artifacts=None):
-    return ScenarioRunner(scenario, exe, template, xs, workdir, keep, artifacts).run()
+def run_scenario(scenario, exe, setup, template, xs, workdir, keep=False, artifacts=None):
+    return ScenarioRunner(scenario, exe, setup, template, xs, workdir, keep, artifacts).run()
