@@ -5,7 +5,7 @@
 #include "log/log.h"
 #include "platform/os.h"
 #include "platform/probes.h"
-#include "platform/text.h"
+#include "text/text.h"
 #include "ui/texts.h"
 
 typedef StepOutcome (*StepGroup)(RunState* run);

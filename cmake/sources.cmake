@@ -19,5 +19,5 @@ set(TAVO_PRODUCT_SOURCES
   files/exists.cpp
   files/delete_item.cpp
   platform/probes.cpp
-  platform/text.cpp
+  text/text.cpp
 )

@@ -3,8 +3,8 @@
 #include <stddef.h>
 
 #include "log/log.h"
-#include "platform/text.h"
 #include "registry/reg_value.h"
+#include "text/text.h"
 #include "ui/texts.h"
 
 struct TextValue {

@@ -1,9 +1,9 @@
 #include "registry/java_home.h"
 
 #include "log/log.h"
-#include "platform/text.h"
 #include "registry/reg_key.h"
 #include "registry/reg_value.h"
+#include "text/text.h"
 #include "ui/texts.h"
 
 // Reads one text value of an open key into field and closes the key. The

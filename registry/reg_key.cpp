@@ -3,8 +3,8 @@
 #include <string.h>
 
 #include "log/log.h"
-#include "platform/text.h"
 #include "registry/reg_value.h"
+#include "text/text.h"
 #include "ui/texts.h"
 
 int OpenRegKey(const char* keyPath, REGSAM view) {

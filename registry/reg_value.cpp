@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "log/log.h"
-#include "platform/text.h"
+#include "text/text.h"
 #include "ui/texts.h"
 
 LONG ReadTextValue(HKEY key, const char* name, char* field, DWORD width, const char* fallback,

@@ -1,6 +1,6 @@
 #include "ui/messages.h"
 
-#include "platform/text.h"
+#include "text/text.h"
 #include "ui/texts.h"
 
 // The question line: the sentence left-justified in 60 bytes, never cut.
