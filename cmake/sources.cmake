@@ -18,6 +18,6 @@ set(TAVO_PRODUCT_SOURCES
   registry/java_home.cpp
   files/exists.cpp
   files/delete_item.cpp
-  platform/probes.cpp
+  app/probes.cpp
   text/text.cpp
 )
