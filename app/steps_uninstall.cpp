@@ -5,6 +5,7 @@
 #include "app/run_state.h"
 #include "files/files.h"
 #include "log/log.h"
+#include "registry/install_info.h"
 
 #define ENTRY_KEY "Microsoft\\Windows\\CurrentVersion\\Uninstall\\{5E2B9C41-3D7A-4F68-B1C0-7A94D2E6F813}"
 #define SETUP_CACHE "InstallShield Installation Information\\{5E2B9C41-3D7A-4F68-B1C0-7A94D2E6F813}"

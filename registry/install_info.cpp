@@ -5,7 +5,6 @@
 #include "log/log.h"
 #include "registry/reg_value.h"
 #include "text/text.h"
-#include "ui/texts.h"
 
 struct TextValue {
   const char* name;

@@ -4,7 +4,6 @@
 #include "registry/reg_key.h"
 #include "registry/reg_value.h"
 #include "text/text.h"
-#include "ui/texts.h"
 
 // Reads one text value of an open key into field and closes the key. The
 // "[GetRegValue] <name>" text is left open for the outcome to complete.

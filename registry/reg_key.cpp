@@ -5,7 +5,6 @@
 #include "log/log.h"
 #include "registry/reg_value.h"
 #include "text/text.h"
-#include "ui/texts.h"
 
 int OpenRegKey(const char* keyPath, REGSAM view) {
   HKEY key;

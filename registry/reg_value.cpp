@@ -3,8 +3,8 @@
 #include <string.h>
 
 #include "log/log.h"
+#include "registry/reg_key.h"
 #include "text/text.h"
-#include "ui/texts.h"
 
 LONG ReadTextValue(HKEY key, const char* name, char* field, DWORD width, const char* fallback,
                    DWORD* lastError) {
