@@ -7,7 +7,6 @@
 #include "log/log.h"
 #include "registry/reg_key.h"
 #include "ui/confirm.h"
-#include "ui/texts.h"
 
 int ComposeItemPath(char* out, const char* existsTag, const char* format, ...) {
   char full[kLogMessageSize];

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "app/run_state.h"
-#include "platform/text.h"
+#include "text/text.h"
 #include "ui/messages.h"
 
 // Formats a path into out (260 bytes). When the whole path does not fit,

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/os.h"
-#include "registry/install_info.h"
+#include "record/install_info.h"
 #include "ui/messages.h"
 
 enum { kPathSize = 260, kArchiveCount = 5 };

@@ -4,7 +4,6 @@
 #include "log/log.h"
 #include "registry/reg_key.h"
 #include "ui/confirm.h"
-#include "ui/texts.h"
 
 #define PROVIDER_PARENT "Microsoft\\Cryptography\\Defaults\\Provider"
 

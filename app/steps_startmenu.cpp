@@ -1,10 +1,10 @@
 // Steps #23 and #24: the product's folder in the common Start-menu Programs
 // folder and its shortcut in the common Startup folder.
 #include "app/offer.h"
+#include "app/probes.h"
 #include "app/run_state.h"
 #include "files/files.h"
 #include "log/log.h"
-#include "platform/probes.h"
 
 StepOutcome RunStartMenuSteps(RunState* run) {
   WriteLogHeader("#23 スタートメニュー配下のミラネスフォルダ削除");

@@ -1,10 +1,11 @@
 // Steps #3 to #10: the product's Uninstall entry, the folder it names and the
 // installer's setup cache, in the native view and then the 32-bit view.
 #include "app/offer.h"
+#include "app/probes.h"
 #include "app/run_state.h"
 #include "files/files.h"
 #include "log/log.h"
-#include "platform/probes.h"
+#include "registry/install_info.h"
 
 #define ENTRY_KEY "Microsoft\\Windows\\CurrentVersion\\Uninstall\\{5E2B9C41-3D7A-4F68-B1C0-7A94D2E6F813}"
 #define SETUP_CACHE "InstallShield Installation Information\\{5E2B9C41-3D7A-4F68-B1C0-7A94D2E6F813}"

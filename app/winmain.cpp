@@ -1,11 +1,11 @@
 // The whole run: start dialog, steps #1 to #25, closing dialog.
 #include <string.h>
 
+#include "app/probes.h"
 #include "app/run_state.h"
 #include "log/log.h"
 #include "platform/os.h"
-#include "platform/probes.h"
-#include "platform/text.h"
+#include "text/text.h"
 #include "ui/texts.h"
 
 typedef StepOutcome (*StepGroup)(RunState* run);

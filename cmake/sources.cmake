@@ -9,6 +9,7 @@ set(TAVO_PRODUCT_SOURCES
   app/steps_java.cpp
   app/steps_startmenu.cpp
   app/offer.cpp
+  app/probes.cpp
   ui/confirm.cpp
   ui/messages.cpp
   log/log.cpp
@@ -18,6 +19,5 @@ set(TAVO_PRODUCT_SOURCES
   registry/java_home.cpp
   files/exists.cpp
   files/delete_item.cpp
-  platform/probes.cpp
-  platform/text.cpp
+  text/text.cpp
 )

@@ -1,7 +1,7 @@
 // The run log: one append-only file, opened and closed for every message.
 #pragma once
 
-#include "platform/text.h"
+#include "text/text.h"
 
 enum { kLogPathSize = 260, kLogMessageSize = 1024 };
 

@@ -3,9 +3,8 @@
 #include <stddef.h>
 
 #include "log/log.h"
-#include "platform/text.h"
 #include "registry/reg_value.h"
-#include "ui/texts.h"
+#include "text/text.h"
 
 struct TextValue {
   const char* name;

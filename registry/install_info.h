@@ -1,25 +1,9 @@
-// The installation record: what the product's Uninstall entry or management
-// key says about the installed product.
+// The record readers: fill the installation record from the product's
+// Uninstall entry or management key.
 #pragma once
 
 #include "platform/os.h"
-
-enum {
-  kProgramNameSize = 32,
-  kVersionSize = 16,
-  kInstallPathSize = 260,
-  kInstallDateSize = 16,
-};
-
-// Every text field always holds a NUL-terminated text within its width.
-struct InstallInfo {
-  int keyFound;   // the reader could open its key
-  int pathFound;  // installPath holds the install-path value as stored
-  char programName[kProgramNameSize];
-  char version[kVersionSize];
-  char installPath[kInstallPathSize];
-  char installDate[kInstallDateSize];
-};
+#include "record/install_info.h"
 
 // Text shown for a value that was not read.
 #define TAVO_UNKNOWN "(不明)"

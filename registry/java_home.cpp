@@ -1,10 +1,9 @@
 #include "registry/java_home.h"
 
 #include "log/log.h"
-#include "platform/text.h"
 #include "registry/reg_key.h"
 #include "registry/reg_value.h"
-#include "ui/texts.h"
+#include "text/text.h"
 
 // Reads one text value of an open key into field and closes the key. The
 // "[GetRegValue] <name>" text is left open for the outcome to complete.

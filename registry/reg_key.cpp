@@ -3,9 +3,8 @@
 #include <string.h>
 
 #include "log/log.h"
-#include "platform/text.h"
 #include "registry/reg_value.h"
-#include "ui/texts.h"
+#include "text/text.h"
 
 int OpenRegKey(const char* keyPath, REGSAM view) {
   HKEY key;

@@ -5,6 +5,9 @@
 
 enum { kKeyNameSize = 260 };
 
+// The root's name in the log lines of every key opened or deleted.
+#define TAVO_HKLM_NAME "HKEY_LOCAL_MACHINE"
+
 // 1 when keyPath below HKEY_LOCAL_MACHINE opens for reading in the view.
 int OpenRegKey(const char* keyPath, REGSAM view);
 

@@ -3,8 +3,8 @@
 #include <string.h>
 
 #include "log/log.h"
-#include "platform/text.h"
-#include "ui/texts.h"
+#include "registry/reg_key.h"
+#include "text/text.h"
 
 LONG ReadTextValue(HKEY key, const char* name, char* field, DWORD width, const char* fallback,
                    DWORD* lastError) {

@@ -2,7 +2,7 @@
 
 #include "log/log.h"
 #include "platform/os.h"
-#include "platform/text.h"
+#include "text/text.h"
 #include "ui/texts.h"
 
 enum { kAbortTextSize = 64 };

@@ -1,6 +1,6 @@
 #include "ui/messages.h"
 
-#include "platform/text.h"
+#include "text/text.h"
 #include "ui/texts.h"
 
 // The question line: the sentence left-justified in 60 bytes, never cut.
@@ -31,7 +31,7 @@ void ComposeFileMessage(char* message, const char* filePath) {
 void ComposeKeyMessage(char* message, const char* keyPath, const InstallInfo* info,
                        RecordLines lines) {
   StartMessage(message, TAVO_ASK_KEY);
-  AppendText(message, kMessageSize, "%s\\%s\n", TAVO_HKLM_NAME, keyPath);
+  AppendText(message, kMessageSize, "%s\\%s\n", TAVO_QUESTION_ROOT, keyPath);
   AppendText(message, kMessageSize, "\n");
   AppendRecordLine(message, TAVO_LABEL_NAME, info->programName);
   AppendRecordLine(message, TAVO_LABEL_VERSION, info->version);
@@ -41,7 +41,7 @@ void ComposeKeyMessage(char* message, const char* keyPath, const InstallInfo* in
 
 void ComposeProviderMessage(char* message, const char* softwareBranch) {
   StartMessage(message, TAVO_ASK_PROVIDERS);
-  AppendText(message, kMessageSize, "%s\\%s\\%s\n", TAVO_HKLM_NAME, softwareBranch,
+  AppendText(message, kMessageSize, "%s\\%s\\%s\n", TAVO_QUESTION_ROOT, softwareBranch,
              "Microsoft\\Cryptography\\Defaults\\Provider");
 }
 

@@ -2,7 +2,7 @@
 // message buffer from its start; lines end with LF alone.
 #pragma once
 
-#include "registry/install_info.h"
+#include "record/install_info.h"
 
 enum { kMessageSize = 2048 };
 

@@ -22,4 +22,5 @@
 #define TAVO_LABEL_PATH "インストールパス\t: "
 #define TAVO_LABEL_DATE "インストール日  \t: "
 
-#define TAVO_HKLM_NAME "HKEY_LOCAL_MACHINE"
+// The root the key and provider questions name their keys below.
+#define TAVO_QUESTION_ROOT "HKEY_LOCAL_MACHINE"

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <set>
 
+#include "registry/reg_key.h"
 #include "tests/fuzz/fuzz_run.h"
 #include "ui/texts.h"
 

@@ -73,7 +73,7 @@ class SameAsGccTest(unittest.TestCase):
 
     def test_product_sources(self):
         sources, headers = [], []
-        for folder in ("app", "ui", "log", "registry", "files", "platform"):
+        for folder in ("app", "ui", "log", "registry", "files", "record", "text", "platform"):
             for path in glob.glob(os.path.join(ROOT, folder, "**", "*.*"), recursive=True):
                 rel = os.path.relpath(path, ROOT)
                 if rel.startswith("platform/windows/"):

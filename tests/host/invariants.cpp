@@ -49,7 +49,7 @@ MachineSnapshot TakeSnapshot() { return {sim::RegAllKeys(), sim::FsAll()}; }
 
 void ExpectOnlyAnsweredDeletions(const MachineSnapshot& before) {
   std::vector<std::string> keyScopes, fileScopes;
-  const std::string hklm = std::string(TAVO_HKLM_NAME) + "\\";
+  const std::string hklm = std::string(TAVO_QUESTION_ROOT) + "\\";
   for (const sim::Box& box : sim::Boxes()) {
     if (box.style != MB_YESNOCANCEL || box.result != IDYES) continue;
     std::string item = ItemOf(box.text);

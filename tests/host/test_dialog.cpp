@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/install_info.h"
+#include "record/install_info.h"
 #include "sim_test.h"
 #include "ui/confirm.h"
 #include "ui/messages.h"

@@ -1,7 +1,7 @@
 // The machine probes: 64-bit detection and the four folder lookups.
 #include <string>
 
-#include "platform/probes.h"
+#include "app/probes.h"
 #include "sim_test.h"
 
 namespace {

@@ -4,7 +4,6 @@
 
 #include "registry/reg_key.h"
 #include "sim_test.h"
-#include "ui/texts.h"
 
 namespace {
 

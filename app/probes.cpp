@@ -1,4 +1,4 @@
-#include "platform/probes.h"
+#include "app/probes.h"
 
 #include "log/log.h"
 #include "platform/os.h"
