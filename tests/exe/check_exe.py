@@ -34,7 +34,8 @@ except ImportError:
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_IMPORTS = os.path.join(HERE, "imports-x86.txt")
-DEFAULT_MANIFEST = os.path.join(HERE, "..", "..", "res", "tavo.manifest")
+ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
+DEFAULT_MANIFEST = os.path.join(ROOT, "res", "tavo.manifest")
 OBJDUMP = "i686-w64-mingw32-objdump"
 
 FILE_PREFIX = "PE32 executable (GUI) Intel 80386, for MS Windows"
@@ -45,11 +46,13 @@ FILE_NOISE = " (stripped to external PDB)"
 ALLOWED_DLLS = ("kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll",
                 "shlwapi.dll", "ole32.dll", "msvcrt.dll")
 
-RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
+RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 LANG_EN_US, LANG_JA_JP = 1033, 1041
 ICON_GROUP_ID = 101
 # (width, bits per pixel) of the icon images, in resource id order 1..9.
 ICON_LAYOUT = [(size, bpp) for bpp in (4, 8, 32) for size in (16, 32, 48)]
+# The version resource's string table: Japanese, strings in UTF-16 (1200).
+VERSION_TABLE, VERSION_TRANSLATION = "041104B0", "0x0411 0x04b0"
 
 LIST_HEADER = """\
 # Imports of the 32-bit TAVOSweeper.exe, compared exactly by check_exe.py.
@@ -385,12 +388,87 @@ def check_manifest(rep, res, manifest_path):
 
 
 def check_resource_set(rep, res):
-    want = {(RT_MANIFEST, 1, LANG_EN_US), (RT_GROUP_ICON, ICON_GROUP_ID, LANG_JA_JP)}
+    want = {(RT_MANIFEST, 1, LANG_EN_US), (RT_GROUP_ICON, ICON_GROUP_ID, LANG_JA_JP),
+            (RT_VERSION, 1, LANG_JA_JP)}
     want |= {(RT_ICON, i, LANG_JA_JP) for i in range(1, len(ICON_LAYOUT) + 1)}
     extra = sorted(set(res) - want, key=str)
     rep.check("resource set", not extra,
               ("unexpected: " + ", ".join("type %s id %s lang %s" % k for k in extra)) if extra
-              else "%d resources: manifest, icon group, icons" % len(res))
+              else "%d resources: manifest, icon group, icons, version" % len(res))
+
+
+def project_version():
+    """The x.y.z of project(... VERSION x.y.z) in CMakeLists.txt."""
+    with open(os.path.join(ROOT, "CMakeLists.txt"), encoding="utf-8") as f:
+        m = re.search(r"^project\(\s*TAVOSweeper\s+VERSION\s+(\d+)\.(\d+)\.(\d+)\b", f.read(), re.M)
+    if not m:
+        raise ValueError("CMakeLists.txt sets no project(TAVOSweeper VERSION x.y.z)")
+    return tuple(int(n) for n in m.groups())
+
+
+def dialog_title():
+    """The title of the tool's dialogs, as its sources define it."""
+    found = set()
+    for folder, dirs, files in os.walk(ROOT):
+        dirs[:] = [d for d in dirs if d not in ("build", "tests", "bench", ".git")]
+        for name in files:
+            if name.endswith((".h", ".cpp")):
+                with open(os.path.join(folder, name), encoding="utf-8") as f:
+                    found |= set(re.findall(r'#define\s+TAVO_DIALOG_TITLE\s+"([^"\\]*)"', f.read()))
+    if len(found) != 1:
+        raise ValueError("the sources define TAVO_DIALOG_TITLE %d times" % len(found))
+    return found.pop()
+
+
+def version_strings(pe):
+    """({table key: {name: text}}, translation text) of the version resource."""
+    tables, translation = {}, None
+    for info in getattr(pe, "FileInfo", [[]])[0]:
+        for table in getattr(info, "StringTable", []):
+            tables[table.LangID.decode()] = {k.decode(): v.decode("utf-8")
+                                             for k, v in table.entries.items()}
+        for var in getattr(info, "Var", []):
+            translation = var.entry.get(b"Translation", translation)
+    return tables, translation
+
+
+def check_version(rep, pe, res):
+    raw = res.get((RT_VERSION, 1, LANG_JA_JP))
+    if raw is None or not hasattr(pe, "VS_FIXEDFILEINFO"):
+        rep.check("version resource", False, "no RT_VERSION 1 in language %d" % LANG_JA_JP)
+        return
+    try:
+        version, title = project_version(), dialog_title()
+    except (OSError, ValueError) as e:
+        rep.check("version resource", False, "cannot tell what it should hold: %s" % e)
+        return
+    text = "%d.%d.%d" % version
+    want = {"FileDescription": title, "FileVersion": text, "ProductVersion": text,
+            "ProductName": "TAVOSweeper", "InternalName": "TAVOSweeper",
+            "OriginalFilename": "TAVOSweeper.exe"}
+    tables, translation = version_strings(pe)
+    got = tables.get(VERSION_TABLE, {})
+    problems = ["tables %s, want only %s" % (sorted(tables), VERSION_TABLE)] if list(tables) != [VERSION_TABLE] else []
+    problems += ["%s is %r, want %r" % (k, got.get(k), want.get(k))
+                 for k in sorted(set(want) | set(got)) if got.get(k) != want.get(k)]
+    if translation != VERSION_TRANSLATION:
+        problems.append("translation %r, want %r" % (translation, VERSION_TRANSLATION))
+    rep.check("version strings", not problems, "; ".join(problems) or
+              ", ".join("%s=%s" % (k, got[k]) for k in sorted(got)))
+    # A second reading of the raw bytes: windres must have made the UTF-16
+    # of the Japanese description from the UTF-8 source.
+    rep.check("version description UTF-16", title.encode("utf-16-le") in raw,
+              "the resource %s the UTF-16 of %r" % ("holds" if title.encode("utf-16-le") in raw
+                                                    else "lacks", title))
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    want_ms, want_ls = (version[0] << 16) | version[1], version[2] << 16
+    dotted = lambda ms, ls: "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+    file_v = dotted(fixed.FileVersionMS, fixed.FileVersionLS)
+    product_v = dotted(fixed.ProductVersionMS, fixed.ProductVersionLS)
+    want_v = dotted(want_ms, want_ls)
+    rep.check("version numbers", file_v == product_v == want_v and fixed.FileType == 1,
+              "file %s, product %s, type %d (want %s and type 1, an application)"
+              % (file_v, product_v, fixed.FileType, want_v))
 
 
 def check_timestamps(rep, pe, resource_stamps):
@@ -450,6 +528,7 @@ def check_all(path, imports_path, manifest_path):
     if res is not None:
         check_manifest(rep, res, manifest_path)
         check_resource_set(rep, res)
+        check_version(rep, pe, res)
         check_icon_group(rep, res)
         check_icon_images(rep, res)
     check_timestamps(rep, pe, stamps)
