@@ -10,8 +10,9 @@ packages=(
   # 64-bit Wine only: this machine runs no 32-bit code, so never wine32.
   wine wine64 xvfb openbox xdotool x11-utils fonts-ipafont-gothic locales
   clang libclang-rt-14-dev cppcheck clang-tidy valgrind
-  # The exe checks read the PE with pefile.
-  python3-pefile
+  # The exe checks read the PE with pefile; releases are signed and verified
+  # with osslsigncode, the test's throwaway certificates made with openssl.
+  python3-pefile osslsigncode openssl
 )
 
 if [ "$(id -u)" -ne 0 ]; then

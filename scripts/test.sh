@@ -68,6 +68,12 @@ windows_builds() {
     cmake --preset windows-x64 >/dev/null && cmake --build --preset windows-x64
 }
 
+release_checks() {
+  # The release folder: exe, SHA256SUMS and the guide, whose quotes of the
+  # tool's texts are looked up in its sources and expected logs.
+  bash scripts/release.sh && python3 tests/release/check_release.py
+}
+
 reproducible() {
   # A second build from scratch must give the very same bytes.
   rm -rf build/windows-x86-again
@@ -84,6 +90,8 @@ stage fuzz bash tests/fuzz/run_fuzz.sh "${FUZZ_SECONDS:-60}"
 stage fuzz-tests fuzz_tests
 stage windows-builds windows_builds
 stage exe-checks python3 tests/exe/check_exe.py build/windows-x86/TAVOSweeper.exe
+stage release release_checks
+stage signing python3 tests/release/test_signing.py
 stage reproducible reproducible
 stage wine-harness python3 tests/wine/test_wine_harness.py
 stage wine python3 tests/wine/run_wine_tests.py build/windows-x64/TAVOSweeper.exe
