@@ -448,7 +448,8 @@ def check_version(rep, pe, res):
             "OriginalFilename": "TAVOSweeper.exe"}
     tables, translation = version_strings(pe)
     got = tables.get(VERSION_TABLE, {})
-    problems = ["tables %s, want only %s" % (sorted(tables), VERSION_TABLE)] if list(tables) != [VERSION_TABLE] else []
+    problems = [] if list(tables) == [VERSION_TABLE] else [
+        "string tables %s, want only %s" % (sorted(tables), VERSION_TABLE)]
     problems += ["%s is %r, want %r" % (k, got.get(k), want.get(k))
                  for k in sorted(set(want) | set(got)) if got.get(k) != want.get(k)]
     if translation != VERSION_TRANSLATION:
@@ -457,9 +458,9 @@ def check_version(rep, pe, res):
               ", ".join("%s=%s" % (k, got[k]) for k in sorted(got)))
     # A second reading of the raw bytes: windres must have made the UTF-16
     # of the Japanese description from the UTF-8 source.
-    rep.check("version description UTF-16", title.encode("utf-16-le") in raw,
-              "the resource %s the UTF-16 of %r" % ("holds" if title.encode("utf-16-le") in raw
-                                                    else "lacks", title))
+    held = title.encode("utf-16-le") in raw
+    rep.check("version description UTF-16", held,
+              "the resource %s the UTF-16 of %r" % ("holds" if held else "lacks", title))
     fixed = pe.VS_FIXEDFILEINFO[0]
     want_ms, want_ls = (version[0] << 16) | version[1], version[2] << 16
     dotted = lambda ms, ls: "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
