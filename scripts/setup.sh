@@ -13,6 +13,9 @@ packages=(
   # lives in the root that debootstrap makes, never in the host.
   wine wine64 xvfb openbox xdotool x11-utils fonts-ipafont-gothic locales debootstrap
   clang libclang-rt-14-dev cppcheck clang-tidy valgrind
+  # The exe checks read the PE with pefile; releases are signed and verified
+  # with osslsigncode, the test's throwaway certificates made with openssl.
+  python3-pefile osslsigncode openssl
 )
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -93,6 +93,12 @@ windows_builds() {
     cmake --preset windows-x64 >/dev/null && cmake --build --preset windows-x64
 }
 
+release_checks() {
+  # The release folder: exe, SHA256SUMS and the guide, whose quotes of the
+  # tool's texts are looked up in its sources and expected logs.
+  bash scripts/release.sh && python3 tests/release/check_release.py
+}
+
 reproducible() {
   # A second build from scratch must give the very same bytes.
   rm -rf build/windows-x86-again
@@ -115,6 +121,8 @@ stage lint bash tests/lint/run_lint.sh
 stage fuzz bash tests/fuzz/run_fuzz.sh "${FUZZ_SECONDS:-60}"
 stage fuzz-tests fuzz_tests
 stage exe-checks python3 tests/exe/check_exe.py build/windows-x86/TAVOSweeper.exe
+stage release release_checks
+stage signing python3 tests/release/test_signing.py
 stage reproducible reproducible
 stage wine-harness python3 tests/wine/test_wine_harness.py
 stage wine-wow64 bash scripts/wine-root.sh run python3 tests/wine/run_wine_tests.py "$shipped" --machine win64

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Checks on the shipped 32-bit TAVOSweeper.exe.
 
   check_exe.py [--imports FILE] [--manifest FILE] EXE
@@ -8,9 +8,9 @@
   check_exe.py --same A.exe B.exe
       Compare two builds byte for byte (reproducible builds).
 
-The PE headers, imports and resources are read by the parser below, so the
-checks see exactly what the Windows loader sees; objdump and file(1) are
-run too, as an independent second reading of the same fields.
+The PE headers, imports and resources are read with pefile (Debian's
+python3-pefile); objdump and file(1) are run too, as an independent second
+reading of the same fields.
 """
 
 import argparse
@@ -22,9 +22,20 @@ import subprocess
 import sys
 import time
 
+try:
+    import pefile
+except ImportError:
+    # python3-pefile installs for Debian's own interpreter; another python3
+    # (a pyenv one, say) may come first on PATH.
+    DEBIAN_PYTHON = "/usr/bin/python3"
+    if os.path.exists(DEBIAN_PYTHON) and os.path.realpath(sys.executable) != os.path.realpath(DEBIAN_PYTHON):
+        os.execv(DEBIAN_PYTHON, [DEBIAN_PYTHON] + sys.argv)
+    sys.exit("check_exe.py: pefile is missing (apt-get install python3-pefile)")
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_IMPORTS = os.path.join(HERE, "imports-x86.txt")
-DEFAULT_MANIFEST = os.path.join(HERE, "..", "..", "res", "tavo.manifest")
+ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
+DEFAULT_MANIFEST = os.path.join(ROOT, "res", "tavo.manifest")
 OBJDUMP = "i686-w64-mingw32-objdump"
 
 FILE_PREFIX = "PE32 executable (GUI) Intel 80386, for MS Windows"
@@ -35,11 +46,13 @@ FILE_NOISE = " (stripped to external PDB)"
 ALLOWED_DLLS = ("kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll",
                 "shlwapi.dll", "ole32.dll", "msvcrt.dll")
 
-RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
+RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 LANG_EN_US, LANG_JA_JP = 1033, 1041
 ICON_GROUP_ID = 101
 # (width, bits per pixel) of the icon images, in resource id order 1..9.
 ICON_LAYOUT = [(size, bpp) for bpp in (4, 8, 32) for size in (16, 32, 48)]
+# The version resource's string table: Japanese, strings in UTF-16 (1200).
+VERSION_TABLE, VERSION_TRANSLATION = "041104B0", "0x0411 0x04b0"
 
 LIST_HEADER = """\
 # Imports of the 32-bit TAVOSweeper.exe, compared exactly by check_exe.py.
@@ -57,187 +70,92 @@ class PEError(Exception):
     pass
 
 
-class PE:
-    """The parts of a PE image the checks need."""
+def load_pe(data):
+    try:
+        return pefile.PE(data=data)
+    except pefile.PEFormatError as e:
+        raise PEError(e.value)
 
-    def __init__(self, data):
-        self.data = data
-        if data[:2] != b"MZ":
-            raise PEError("no MZ header")
-        pe = self.u32(0x3C)
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise PEError("no PE signature")
-        (self.machine, nsect, self.timestamp, _, _,
-         opt_size) = struct.unpack_from("<HHIIIH", data, pe + 4)
-        opt = pe + 24
-        self.magic = self.u16(opt)
-        if self.magic == 0x10B:
-            self.image_base = self.u32(opt + 28)
-            ndirs_at, dirs_at = opt + 92, opt + 96
-        elif self.magic == 0x20B:
-            self.image_base = struct.unpack_from("<Q", data, opt + 24)[0]
-            ndirs_at, dirs_at = opt + 108, opt + 112
-        else:
-            raise PEError("unknown optional header magic 0x%x" % self.magic)
-        self.ptr_size = 4 if self.magic == 0x10B else 8
-        (self.os_major, self.os_minor, _, _, self.subsys_major,
-         self.subsys_minor) = struct.unpack_from("<6H", data, opt + 40)
-        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, opt + 68)
-        ndirs = self.u32(ndirs_at)
-        self.dirs = [struct.unpack_from("<II", data, dirs_at + 8 * i) for i in range(min(ndirs, 16))]
-        self.dirs += [(0, 0)] * (16 - len(self.dirs))
-        self.sections = []
-        at = opt + opt_size
-        for i in range(nsect):
-            name, vsize, va, rawsize, rawptr = struct.unpack_from("<8sIIII", data, at + 40 * i)
-            self.sections.append((name.rstrip(b"\0").decode("ascii", "replace"),
-                                  va, vsize, rawptr, rawsize))
-        self.headers_end = at + 40 * nsect
 
-    def u16(self, off):
-        return struct.unpack_from("<H", self.data, off)[0]
-
-    def u32(self, off):
-        return struct.unpack_from("<I", self.data, off)[0]
-
-    def offset(self, rva):
-        for _, va, vsize, rawptr, rawsize in self.sections:
-            if va <= rva < va + max(vsize, rawsize):
-                if rva - va >= rawsize:
-                    raise PEError("RVA 0x%x lies in uninitialised data" % rva)
-                return rawptr + rva - va
-        raise PEError("RVA 0x%x is in no section" % rva)
-
-    def cstr(self, rva):
-        off = self.offset(rva)
-        end = self.data.index(b"\0", off)
-        return self.data[off:end].decode("ascii", "replace")
-
-    def region(self, off):
-        """Name of the part of the file that holds file offset off."""
-        if off < min([rawptr for _, _, _, rawptr, rawsize in self.sections if rawsize]
-                     or [self.headers_end]):
-            return "headers"
-        for name, _, _, rawptr, rawsize in self.sections:
-            if rawptr <= off < rawptr + rawsize:
-                return "section %s" % name
-        return "outside all sections"
-
-    def _thunk_names(self, dll, rva):
-        out = []
-        fmt = "<I" if self.ptr_size == 4 else "<Q"
-        ordinal_flag = 1 << (8 * self.ptr_size - 1)
-        while True:
-            thunk = struct.unpack_from(fmt, self.data, self.offset(rva))[0]
-            if thunk == 0:
-                return out
-            if thunk & ordinal_flag:
-                out.append("%s!#%d" % (dll, thunk & 0xFFFF))
+def import_names(descriptors):
+    out = []
+    for d in descriptors:
+        dll = d.dll.decode("ascii", "replace").lower()
+        for imp in d.imports:
+            if imp.import_by_ordinal:
+                out.append("%s!#%d" % (dll, imp.ordinal))
             else:
-                out.append("%s!%s" % (dll, self.cstr((thunk & 0x7FFFFFFF) + 2)))
-            rva += self.ptr_size
+                out.append("%s!%s" % (dll, imp.name.decode("ascii", "replace")))
+    return out
 
-    def imports(self, plain=True, delayed=True):
-        """Sorted "dll!function" strings, plain and/or delay-loaded."""
-        out = []
-        rva, size = self.dirs[1]
-        if rva and plain:
-            at = self.offset(rva)
-            while True:
-                oft, _, _, name, ft = struct.unpack_from("<IIIII", self.data, at)
-                if name == 0:
-                    break
-                out += self._thunk_names(self.cstr(name).lower(), oft or ft)
-                at += 20
-        if delayed:
-            for at in self.delay_descriptors():
-                attrs, name, _, _, names = struct.unpack_from("<IIIII", self.data, at)
-                # Old-style descriptors hold VAs, not RVAs.
-                base = 0 if attrs & 1 else self.image_base
-                out += self._thunk_names(self.cstr(name - base).lower(), names - base)
-        return sorted(out)
 
-    def delay_descriptors(self):
-        """File offsets of the delay-load descriptors.
+def imports(pe, delayed=True):
+    """Sorted "dll!function" strings, plain and (by default) delay-loaded."""
+    out = import_names(getattr(pe, "DIRECTORY_ENTRY_IMPORT", []))
+    if delayed:
+        out += import_names(getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", []))
+        out += import_names(hidden_delay_descriptors(pe))
+    return sorted(set(out))
 
-        GNU ld leaves the delay-import directory empty for delay libraries
-        made by dlltool, though the loader helper still uses their
-        descriptors; so besides the directory, look for any descriptor that
-        names a DLL: attributes 1 followed by the RVA of a "*.dll" string.
-        """
-        found = []
-        rva, size = self.dirs[13]
-        if rva:
-            at = self.offset(rva)
-            while struct.unpack_from("<I", self.data, at + 4)[0]:
-                found.append(at)
-                at += 32
-        for m in re.finditer(rb"[A-Za-z0-9_.-]+\.dll\0", self.data, re.I):
-            name_rva = self.rva(m.start())
-            if name_rva is None:
-                continue
-            needle = struct.pack("<II", 1, name_rva)
-            at = self.data.find(needle)
-            while at >= 0:
-                if at % 4 == 0 and at not in found and self._plausible_delay(at):
-                    found.append(at)
-                at = self.data.find(needle, at + 1)
-        return sorted(found)
 
-    def _plausible_delay(self, at):
-        _, _, hmod, iat, names = struct.unpack_from("<IIIII", self.data, at)
-        try:
-            for r in (hmod, iat, names):
-                self.offset(r)
-        except PEError:
-            return False
-        return True
+def hidden_delay_descriptors(pe):
+    """Delay-load descriptors that the delay-import directory does not list.
 
-    def rva(self, off):
-        for _, va, _, rawptr, rawsize in self.sections:
-            if rawptr <= off < rawptr + rawsize:
-                return va + off - rawptr
-        return None
+    GNU ld leaves that directory empty for delay libraries made by dlltool,
+    though the loader helper still uses their descriptors; so look for any
+    descriptor that names a DLL: attributes 1 followed by the RVA of a
+    "*.dll" string.
+    """
+    data = pe.__data__
+    listed = {d.struct.get_file_offset() for d in getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])}
+    found = []
+    for m in re.finditer(rb"[A-Za-z0-9_.-]+\.dll\0", data, re.I):
+        name_rva = pe.get_rva_from_offset(m.start())
+        if name_rva is None:
+            continue
+        needle = struct.pack("<II", 1, name_rva)
+        at = data.find(needle)
+        while at >= 0:
+            rva = pe.get_rva_from_offset(at)
+            if at % 4 == 0 and at not in listed and rva is not None:
+                # pefile walks on to the next descriptor; the first is this one.
+                found += pe.parse_delay_import_directory(rva, 32)[:1]
+                listed.add(at)
+            at = data.find(needle, at + 1)
+    return found
 
-    def resources(self):
-        """({(type, name, lang): bytes}, [directory timestamps])."""
-        rva, size = self.dirs[2]
-        found, stamps = {}, []
-        if not rva:
-            return found, stamps
-        root = self.offset(rva)
 
-        def walk(rel, path):
-            at = root + rel
-            stamp = self.u32(at + 4)
-            stamps.append(stamp)
-            named, ids = struct.unpack_from("<HH", self.data, at + 12)
-            for i in range(named + ids):
-                key, target = struct.unpack_from("<II", self.data, at + 16 + 8 * i)
-                if key & 0x80000000:
-                    s = root + (key & 0x7FFFFFFF)
-                    n = self.u16(s)
-                    key = self.data[s + 2:s + 2 + 2 * n].decode("utf-16-le")
-                if target & 0x80000000:
-                    if len(path) >= 2:
-                        raise PEError("resource tree deeper than type/name/lang")
-                    walk(target & 0x7FFFFFFF, path + (key,))
-                else:
-                    if len(path) != 2:
-                        raise PEError("resource data outside type/name/lang")
-                    data_rva, data_size = struct.unpack_from("<II", self.data, root + target)
-                    off = self.offset(data_rva)
-                    found[path + (key,)] = self.data[off:off + data_size]
+def resources(pe):
+    """({(type, name, lang): bytes}, [timestamps of every resource directory])."""
+    found, stamps = {}, []
 
-        walk(0, ())
-        return found, stamps
+    def walk(directory, path):
+        stamps.append(directory.struct.TimeDateStamp)
+        for entry in directory.entries:
+            key = path + (entry.id if entry.name is None else str(entry.name),)
+            if hasattr(entry, "directory"):
+                if len(path) >= 2:
+                    raise PEError("resource tree deeper than type/name/lang")
+                walk(entry.directory, key)
+            elif len(path) != 2:
+                raise PEError("resource data outside type/name/lang")
+            else:
+                found[key] = pe.get_data(entry.data.struct.OffsetToData, entry.data.struct.Size)
 
-    def debug_stamps(self):
-        rva, size = self.dirs[6]
-        if not rva:
-            return []
-        at = self.offset(rva)
-        return [self.u32(at + 28 * i + 4) for i in range(size // 28)]
+    root = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    if root is not None:
+        walk(root, ())
+    return found, stamps
+
+
+def region(pe, off):
+    """Name of the part of the file that holds file offset off."""
+    if off < pe.OPTIONAL_HEADER.SizeOfHeaders:
+        return "headers"
+    section = pe.get_section_by_offset(off)
+    if section is not None:
+        return "section %s" % section.Name.rstrip(b"\0").decode("ascii", "replace")
+    return "outside all sections"
 
 
 class Report:
@@ -413,36 +331,37 @@ def check_headers(rep, pe, path):
     else:
         desc = out.strip().replace(FILE_NOISE, "")
         rep.check("file", desc.startswith(FILE_PREFIX), "file says %r" % out.strip())
-    rep.check("machine", pe.machine == 0x14C, "0x%x (want 0x14c, i386)" % pe.machine)
-    rep.check("magic", pe.magic == 0x10B, "0x%x (want 0x10b, PE32)" % pe.magic)
-    rep.check("subsystem", pe.subsystem == 2, "%d (want 2, Windows GUI)" % pe.subsystem)
-    rep.check("subsystem version", (pe.subsys_major, pe.subsys_minor) == (6, 0),
-              "%d.%d (want 6.0)" % (pe.subsys_major, pe.subsys_minor))
-    rep.check("OS version", (pe.os_major, pe.os_minor) == (6, 0),
-              "%d.%d (want 6.0)" % (pe.os_major, pe.os_minor))
+    fh, oh = pe.FILE_HEADER, pe.OPTIONAL_HEADER
+    rep.check("machine", fh.Machine == 0x14C, "0x%x (want 0x14c, i386)" % fh.Machine)
+    rep.check("magic", oh.Magic == 0x10B, "0x%x (want 0x10b, PE32)" % oh.Magic)
+    rep.check("subsystem", oh.Subsystem == 2, "%d (want 2, Windows GUI)" % oh.Subsystem)
+    subsys = (oh.MajorSubsystemVersion, oh.MinorSubsystemVersion)
+    rep.check("subsystem version", subsys == (6, 0), "%d.%d (want 6.0)" % subsys)
+    os_version = (oh.MajorOperatingSystemVersion, oh.MinorOperatingSystemVersion)
+    rep.check("OS version", os_version == (6, 0), "%d.%d (want 6.0)" % os_version)
     missing = [name for bit, name in ((0x40, "DYNAMIC_BASE"), (0x100, "NX_COMPAT"))
-               if not pe.dll_characteristics & bit]
+               if not oh.DllCharacteristics & bit]
     rep.check("DllCharacteristics", not missing, "0x%04x%s" % (
-        pe.dll_characteristics, ", lacks " + " and ".join(missing) if missing else ""))
+        oh.DllCharacteristics, ", lacks " + " and ".join(missing) if missing else ""))
 
 
 def check_imports(rep, pe, imports_path):
     try:
-        imports = pe.imports()
-    except (PEError, struct.error, ValueError) as e:
+        found = imports(pe)
+    except (pefile.PEFormatError, struct.error, ValueError) as e:
         rep.check("imports", False, "cannot read the import tables: %s" % e)
         return
     try:
         listed, problems = read_list(imports_path)
     except (OSError, UnicodeDecodeError) as e:
         listed, problems = [], ["cannot read the list: %s" % e]
-    extra = sorted(set(imports) - set(listed))
-    gone = sorted(set(listed) - set(imports))
+    extra = sorted(set(found) - set(listed))
+    gone = sorted(set(listed) - set(found))
     problems += ["not in the list: " + ", ".join(extra)] if extra else []
     problems += ["listed but not imported: " + ", ".join(gone)] if gone else []
     rep.check("imports", not problems, "; ".join(problems) or "%d functions, as listed in %s"
-              % (len(imports), os.path.basename(imports_path)))
-    dlls = sorted({e.split("!")[0] for e in imports + listed})
+              % (len(found), os.path.basename(imports_path)))
+    dlls = sorted({e.split("!")[0] for e in found + listed})
     bad = [d for d in dlls if d not in ALLOWED_DLLS]
     rep.check("import DLLs", not bad,
               ("not allowed: " + ", ".join(bad)) if bad else ", ".join(dlls))
@@ -469,26 +388,100 @@ def check_manifest(rep, res, manifest_path):
 
 
 def check_resource_set(rep, res):
-    want = {(RT_MANIFEST, 1, LANG_EN_US), (RT_GROUP_ICON, ICON_GROUP_ID, LANG_JA_JP)}
+    want = {(RT_MANIFEST, 1, LANG_EN_US), (RT_GROUP_ICON, ICON_GROUP_ID, LANG_JA_JP),
+            (RT_VERSION, 1, LANG_JA_JP)}
     want |= {(RT_ICON, i, LANG_JA_JP) for i in range(1, len(ICON_LAYOUT) + 1)}
     extra = sorted(set(res) - want, key=str)
     rep.check("resource set", not extra,
               ("unexpected: " + ", ".join("type %s id %s lang %s" % k for k in extra)) if extra
-              else "%d resources: manifest, icon group, icons" % len(res))
+              else "%d resources: manifest, icon group, icons, version" % len(res))
+
+
+def project_version():
+    """The x.y.z of project(... VERSION x.y.z) in CMakeLists.txt."""
+    with open(os.path.join(ROOT, "CMakeLists.txt"), encoding="utf-8") as f:
+        m = re.search(r"^project\(\s*TAVOSweeper\s+VERSION\s+(\d+)\.(\d+)\.(\d+)\b", f.read(), re.M)
+    if not m:
+        raise ValueError("CMakeLists.txt sets no project(TAVOSweeper VERSION x.y.z)")
+    return tuple(int(n) for n in m.groups())
+
+
+def dialog_title():
+    """The title of the tool's dialogs, as its sources define it."""
+    found = set()
+    for folder, dirs, files in os.walk(ROOT):
+        dirs[:] = [d for d in dirs if d not in ("build", "tests", "bench", ".git")]
+        for name in files:
+            if name.endswith((".h", ".cpp")):
+                with open(os.path.join(folder, name), encoding="utf-8") as f:
+                    found |= set(re.findall(r'#define\s+TAVO_DIALOG_TITLE\s+"([^"\\]*)"', f.read()))
+    if len(found) != 1:
+        raise ValueError("the sources define TAVO_DIALOG_TITLE %d times" % len(found))
+    return found.pop()
+
+
+def version_strings(pe):
+    """({table key: {name: text}}, translation text) of the version resource."""
+    tables, translation = {}, None
+    for info in getattr(pe, "FileInfo", [[]])[0]:
+        for table in getattr(info, "StringTable", []):
+            tables[table.LangID.decode()] = {k.decode(): v.decode("utf-8")
+                                             for k, v in table.entries.items()}
+        for var in getattr(info, "Var", []):
+            translation = var.entry.get(b"Translation", translation)
+    return tables, translation
+
+
+def check_version(rep, pe, res):
+    raw = res.get((RT_VERSION, 1, LANG_JA_JP))
+    if raw is None or not hasattr(pe, "VS_FIXEDFILEINFO"):
+        rep.check("version resource", False, "no RT_VERSION 1 in language %d" % LANG_JA_JP)
+        return
+    try:
+        version, title = project_version(), dialog_title()
+    except (OSError, ValueError) as e:
+        rep.check("version resource", False, "cannot tell what it should hold: %s" % e)
+        return
+    text = "%d.%d.%d" % version
+    want = {"FileDescription": title, "FileVersion": text, "ProductVersion": text,
+            "ProductName": "TAVOSweeper", "InternalName": "TAVOSweeper",
+            "OriginalFilename": "TAVOSweeper.exe"}
+    tables, translation = version_strings(pe)
+    got = tables.get(VERSION_TABLE, {})
+    problems = [] if list(tables) == [VERSION_TABLE] else [
+        "string tables %s, want only %s" % (sorted(tables), VERSION_TABLE)]
+    problems += ["%s is %r, want %r" % (k, got.get(k), want.get(k))
+                 for k in sorted(set(want) | set(got)) if got.get(k) != want.get(k)]
+    if translation != VERSION_TRANSLATION:
+        problems.append("translation %r, want %r" % (translation, VERSION_TRANSLATION))
+    rep.check("version strings", not problems, "; ".join(problems) or
+              ", ".join("%s=%s" % (k, got[k]) for k in sorted(got)))
+    # A second reading of the raw bytes: windres must have made the UTF-16
+    # of the Japanese description from the UTF-8 source.
+    held = title.encode("utf-16-le") in raw
+    rep.check("version description UTF-16", held,
+              "the resource %s the UTF-16 of %r" % ("holds" if held else "lacks", title))
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    want_ms, want_ls = (version[0] << 16) | version[1], version[2] << 16
+    dotted = lambda ms, ls: "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+    file_v = dotted(fixed.FileVersionMS, fixed.FileVersionLS)
+    product_v = dotted(fixed.ProductVersionMS, fixed.ProductVersionLS)
+    want_v = dotted(want_ms, want_ls)
+    rep.check("version numbers", file_v == product_v == want_v and fixed.FileType == 1,
+              "file %s, product %s, type %d (want %s and type 1, an application)"
+              % (file_v, product_v, fixed.FileType, want_v))
 
 
 def check_timestamps(rep, pe, resource_stamps):
     nonzero = []
-    if pe.timestamp:
+    stamp = pe.FILE_HEADER.TimeDateStamp
+    if stamp:
         nonzero.append("COFF header 0x%08x (%s UTC)" % (
-            pe.timestamp, time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(pe.timestamp))))
+            stamp, time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(stamp))))
     if any(resource_stamps):
         nonzero.append("resource directory")
-    try:
-        if any(pe.debug_stamps()):
-            nonzero.append("debug directory")
-    except (PEError, struct.error):
-        nonzero.append("unreadable debug directory")
+    if any(d.struct.TimeDateStamp for d in getattr(pe, "DIRECTORY_ENTRY_DEBUG", [])):
+        nonzero.append("debug directory")
     rep.check("timestamps", not nonzero, ("nonzero: " + "; ".join(nonzero)) if nonzero else "all zero")
 
 
@@ -497,15 +490,17 @@ def check_objdump(rep, pe, path):
     if od is None:
         rep.check("objdump agrees", False, err)
         return
-    ours = {"Magic": pe.magic, "MajorOSystemVersion": pe.os_major,
-            "MinorOSystemVersion": pe.os_minor, "MajorSubsystemVersion": pe.subsys_major,
-            "MinorSubsystemVersion": pe.subsys_minor, "Subsystem": pe.subsystem,
-            "DllCharacteristics": pe.dll_characteristics, "Time/Date": pe.timestamp}
+    oh = pe.OPTIONAL_HEADER
+    ours = {"Magic": oh.Magic, "MajorOSystemVersion": oh.MajorOperatingSystemVersion,
+            "MinorOSystemVersion": oh.MinorOperatingSystemVersion,
+            "MajorSubsystemVersion": oh.MajorSubsystemVersion,
+            "MinorSubsystemVersion": oh.MinorSubsystemVersion, "Subsystem": oh.Subsystem,
+            "DllCharacteristics": oh.DllCharacteristics, "Time/Date": pe.FILE_HEADER.TimeDateStamp}
     try:
         # objdump -p shows neither delay-loaded imports nor names for
         # ordinals, so compare the plain named imports only.
-        ours["imports"] = [i for i in pe.imports(delayed=False) if "!#" not in i]
-    except (PEError, struct.error, ValueError):
+        ours["imports"] = [i for i in imports(pe, delayed=False) if "!#" not in i]
+    except (pefile.PEFormatError, struct.error, ValueError):
         pass  # already reported by the imports check
     diff = [k for k in ours if od.get(k) != ours[k]]
     rep.check("objdump agrees", not diff,
@@ -518,20 +513,23 @@ def check_all(path, imports_path, manifest_path):
     with open(path, "rb") as f:
         data = f.read()
     try:
-        pe = PE(data)
-    except (PEError, struct.error) as e:
+        pe = load_pe(data)
+    except PEError as e:
         rep.check("PE headers", False, str(e))
         return rep
+    warnings = pe.get_warnings()
+    rep.check("pefile warnings", not warnings, "; ".join(warnings) or "none")
     check_headers(rep, pe, path)
     check_imports(rep, pe, imports_path)
     try:
-        res, stamps = pe.resources()
-    except (PEError, struct.error, ValueError) as e:
+        res, stamps = resources(pe)
+    except (PEError, pefile.PEFormatError) as e:
         rep.check("resources", False, "cannot read the resource tree: %s" % e)
         res, stamps = None, []
     if res is not None:
         check_manifest(rep, res, manifest_path)
         check_resource_set(rep, res)
+        check_version(rep, pe, res)
         check_icon_group(rep, res)
         check_icon_images(rep, res)
     check_timestamps(rep, pe, stamps)
@@ -549,8 +547,8 @@ def same(a, b):
         return 0
     n = next((i for i, (x, y) in enumerate(zip(da, db)) if x != y), min(len(da), len(db)))
     try:
-        where = PE(da).region(n)
-    except (PEError, struct.error):
+        where = region(load_pe(da), n)
+    except PEError:
         where = "not a readable PE"
     print("FAIL same: first difference at offset 0x%x (%s); sizes %d and %d"
           % (n, where, len(da), len(db)))
@@ -574,11 +572,11 @@ def main(argv):
     try:
         if args.list_imports:
             with open(args.exe[0], "rb") as f:
-                entries = PE(f.read()).imports()
+                entries = imports(load_pe(f.read()))
             sys.stdout.write(LIST_HEADER + LIST_UNREVIEWED + "".join(e + "\n" for e in entries))
             return 0
         rep = check_all(args.exe[0], args.imports, args.manifest)
-    except (OSError, PEError, struct.error, ValueError) as e:
+    except (OSError, PEError, pefile.PEFormatError, struct.error, ValueError) as e:
         sys.stderr.write("check_exe.py: %s: %s\n" % (args.exe[0], e))
         return 2
     print("%s: %d check(s) failed" % (args.exe[0], rep.failed) if rep.failed
