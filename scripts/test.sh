@@ -126,6 +126,10 @@ stage signing python3 tests/release/test_signing.py
 stage reproducible reproducible
 stage wine-harness python3 tests/wine/test_wine_harness.py
 stage wine-wow64 bash scripts/wine-root.sh run python3 tests/wine/run_wine_tests.py "$shipped" --machine win64
+# The signed copy the signing stage made must still run: the Authenticode
+# signature must not upset the loader.
+stage wine-signed bash scripts/wine-root.sh run python3 tests/wine/run_wine_tests.py \
+  build/release-test/TAVOSweeper-signed.exe '^provider_keys_yes_native_no_wow$'
 stage_collect wine-win32
 # The x86-64 build on the host's own wine64: a quick smoke run.
 stage wine-x64-smoke python3 tests/wine/run_wine_tests.py build/windows-x64/TAVOSweeper.exe \
