@@ -23,20 +23,22 @@ stage() {
   local name=$1
   shift
   echo "== $name"
-  local out="$log_dir/$name.txt"
+  local out="$log_dir/$name.txt" t0=$SECONDS
   "$@" 2>&1 | tee "$out"
   count "$name" "$out" "${PIPESTATUS[0]}"
+  echo "== $name took $((SECONDS - t0)) s"
 }
 
 # A stage that runs alongside the next ones (the emulated Wine suites leave a
 # core idle); stage_collect waits for it, shows its output and counts it.
-declare -A background=()
+declare -A background=() started=()
 stage_background() {
   local name=$1
   shift
   echo "== $name (started in the background)"
-  ( "$@" >"$log_dir/$name.txt" 2>&1; echo $? >"$log_dir/$name.rc" ) &
+  ( "$@" >"$log_dir/$name.txt" 2>&1; echo $? >"$log_dir/$name.rc"; echo $SECONDS >"$log_dir/$name.end" ) &
   background[$name]=$!
+  started[$name]=$SECONDS
 }
 stage_collect() {
   local name=$1
@@ -44,6 +46,7 @@ stage_collect() {
   echo "== $name (ran in the background)"
   cat "$log_dir/$name.txt"
   count "$name" "$log_dir/$name.txt" "$(cat "$log_dir/$name.rc" 2>/dev/null || echo 1)"
+  echo "== $name took $(( $(cat "$log_dir/$name.end" 2>/dev/null || echo $SECONDS) - ${started[$name]} )) s"
 }
 
 # Adds a stage's "N passed, M failed" (or its exit code) to the total.
@@ -136,6 +139,7 @@ stage wine-x64-smoke python3 tests/wine/run_wine_tests.py build/windows-x64/TAVO
   '^(empty_machine_log_in_cwd|provider_keys_yes_native_no_wow)$'
 
 echo
+echo "test command took $SECONDS s"
 if [ "$failed" -eq 0 ]; then
   echo "All stages passed."
 else
