@@ -3,7 +3,8 @@ r"""Wine end-to-end tests of TAVOSweeper.exe.
 
     tests/wine/run_wine_tests.py [EXE] [FILTER] [--machine win64|win32] [--scenarios PATH]... [-v]
 
-EXE defaults to build/windows-x86/TAVOSweeper.exe, the shipped 32-bit exe.
+EXE defaults to build/windows-x86/TAVOSweeper.exe, the shipped 32-bit exe (a
+lone argument that is no .exe file is taken as FILTER).
 --machine picks the Windows the prefix stands for: win64 (default; a PE32 exe
 then runs as a WOW64 process) or win32 (32-bit Windows). Only the scenarios
 written for that machine run (their "machine" field, default win64). FILTER, a
@@ -175,6 +176,9 @@ def main(argv=None):
     ap.add_argument("--keep", action="store_true", help="keep prefixes and artifacts of all scenarios")
     ap.add_argument("-v", "--verbose", action="store_true", help="timings and notes on stderr")
     args = ap.parse_intermixed_args(argv)
+    if args.filter == "" and not args.exe.lower().endswith(".exe") and not os.path.isfile(args.exe):
+        # One word that is no exe: it is the filter, on the default exe.
+        args.exe, args.filter = DEFAULT_EXE, args.exe
 
     def err(msg):
         print(msg, file=sys.stderr, flush=True)

@@ -16,6 +16,10 @@ def host_golden(name):
 
 
 EMPTY_RUN = M.log_bytes(host_golden("empty_64.log"))
+# kernel32 forwards both to kernelbase; GetProcAddress hands out whichever the
+# relay wraps, so both names are traced.
+SYSTEM_INFO_CALLS = ["kernel32.GetNativeSystemInfo", "kernelbase.GetNativeSystemInfo",
+                     "kernel32.GetSystemInfo", "kernelbase.GetSystemInfo"]
 OK_DIALOGS = [
     {"answer": "Return", "text": START, "style": MB_OKCANCEL, "result": IDOK},
     {"answer": "Return", "text": CLOSING, "style": MB_OK, "result": IDOK},
@@ -33,10 +37,16 @@ SCENARIOS = [
     },
     {
         "name": "empty_machine_log_in_cwd",
-        "description": "OK on an empty machine: every banner of a 64-bit run, the closing dialog",
+        "description": "OK on an empty machine: every banner of a 64-bit run, the closing dialog; "
+                       "the native system info decides, the Program Files folders come from "
+                       "ProgramW6432 and ProgramFiles(x86) (in a WOW64 process ProgramFiles names the x86 one)",
         "dialogs": OK_DIALOGS,
         "log": EMPTY_RUN,
-        "not_called": ["RegDeleteKeyExA"],
+        "relay_include": list(DEFAULT_RELAY_INCLUDE) + SYSTEM_INFO_CALLS + ["msvcrt.getenv_s"],
+        "calls": [("GetNativeSystemInfo", (None,), None),
+                  ("getenv_s", (None, None, 260, "ProgramW6432"), 0),
+                  ("getenv_s", (None, None, 260, "ProgramFiles(x86)"), 0)],
+        "not_called": ["RegDeleteKeyExA", "kernel32.GetSystemInfo", "kernelbase.GetSystemInfo"],
     },
     {
         "name": "log_in_profile_tavo_folder_appends",

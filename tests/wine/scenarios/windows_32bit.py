@@ -20,6 +20,8 @@ YES = M.golden_lines("full_yes_32.log")
 NO = M.golden_lines("full_no_32.log")
 QUESTIONS = len(M.questions(YES))   # 9: every step but the Wow6432 ones asks once
 EMPTY = M.golden_lines(os.path.join("..", "..", "golden", "empty_32.log"))
+SYSTEM_INFO_CALLS = ["kernel32.GetNativeSystemInfo", "kernelbase.GetNativeSystemInfo",
+                     "kernel32.GetSystemInfo", "kernelbase.GetSystemInfo"]
 ABORT_TEXT = "処理を中止します。よろしいですか?" + " " * 27 + "\n"
 
 
@@ -71,8 +73,12 @@ SCENARIOS = [
         "dialogs": [{"answer": "Return", "style": MB_OKCANCEL, "result": IDOK},
                     {"answer": "Return", "style": MB_OK, "result": IDOK}],
         "log": M.log_bytes(EMPTY),
-        "calls": EMPTY_CALLS,
-        "not_called": ["RegDeleteKeyExA"],
+        # 32-bit Windows says so through GetNativeSystemInfo too, and the
+        # Program Files folder comes from ProgramFiles (ProgramW6432 is not set).
+        "relay_include": list(DEFAULT_RELAY_INCLUDE) + SYSTEM_INFO_CALLS + ["msvcrt.getenv_s"],
+        "calls": ([("GetNativeSystemInfo", (None,), None), EMPTY_CALLS[0],
+                   ("getenv_s", (None, None, 260, "ProgramFiles"), 0)] + EMPTY_CALLS[1:]),
+        "not_called": ["RegDeleteKeyExA", "kernel32.GetSystemInfo", "kernelbase.GetSystemInfo"],
         "files_after": {PROFILE_LOG: None},
     },
     {
