@@ -9,6 +9,8 @@ UTF-8 lines, "@title" for a step's banner line, "#" for a comment.
 """
 import os
 
+from wine_harness import IDCANCEL, IDOK, MB_OKCANCEL, MB_YESNOCANCEL
+
 GUID = "{5E2B9C41-3D7A-4F68-B1C0-7A94D2E6F813}"
 PROVIDERS = ("TAVO Crypto Service Provider", "TAVO Crypto Service Provider for Sign",
              "TAVO Crypto Service Provider for Auth")
@@ -107,3 +109,25 @@ def aborted_at(lines, k):
     where the user cancels and confirms the abort instead."""
     at = questions(lines)[k]
     return lines[:at] + ["[ConfirmDeleteItem] IDCANCEL", "@#25 アンインストール終了"]
+
+
+ABORT_TEXT = "処理を中止します。よろしいですか?" + " " * 27 + "\n"
+
+
+def abort_scenarios(name, yes_lines, machine):
+    """One scenario per question of yes_lines: Yes up to it, then Cancel and OK
+    in the abort confirmation; the run ends there with the "#25" banner and no
+    closing dialog. machine is (registry, folders, files)."""
+    registry, folders, files = machine
+    out = []
+    for k in range(len(questions(yes_lines))):
+        out.append({
+            "name": f"{name}_{k + 1:02d}",
+            "registry": registry, "folders": folders, "files": files,
+            "dialogs": ([{"answer": "Return", "style": MB_OKCANCEL}] +
+                        [{"answer": "y", "style": MB_YESNOCANCEL} for _ in range(k)] +
+                        [{"answer": "Escape", "style": MB_YESNOCANCEL, "result": IDCANCEL},
+                         {"answer": "Return", "style": MB_OKCANCEL, "result": IDOK, "text": ABORT_TEXT}]),
+            "log": log_bytes(aborted_at(yes_lines, k)),
+        })
+    return out

@@ -44,17 +44,6 @@ SCENARIOS = [
     },
 ]
 
-# Cancel, then OK in the abort confirmation, at each question in turn: the
-# run ends there with the "#25" banner and no closing dialog.
+# Cancel, then OK in the abort confirmation, at each question in turn.
 if YES:
-    for k in range(QUESTIONS):
-        SCENARIOS.append({
-            "name": f"full_machine_abort_at_question_{k + 1:02d}",
-            "registry": REGISTRY, "folders": FOLDERS, "files": FILES,
-            "dialogs": ([{"answer": "Return", "style": MB_OKCANCEL}] +
-                        [{"answer": "y", "style": MB_YESNOCANCEL} for _ in range(k)] +
-                        [{"answer": "Escape", "style": MB_YESNOCANCEL, "result": IDCANCEL},
-                         {"answer": "Return", "style": MB_OKCANCEL, "result": IDOK,
-                          "text": "処理を中止します。よろしいですか?" + " " * 27 + "\n"}]),
-            "log": M.log_bytes(M.aborted_at(YES, k)),
-        })
+    SCENARIOS += M.abort_scenarios("full_machine_abort_at_question", YES, (REGISTRY, FOLDERS, FILES))

@@ -22,7 +22,6 @@ QUESTIONS = len(M.questions(YES))   # 9: every step but the Wow6432 ones asks on
 EMPTY = M.golden_lines(os.path.join("..", "..", "golden", "empty_32.log"))
 SYSTEM_INFO_CALLS = ["kernel32.GetNativeSystemInfo", "kernelbase.GetNativeSystemInfo",
                      "kernel32.GetSystemInfo", "kernelbase.GetSystemInfo"]
-ABORT_TEXT = "処理を中止します。よろしいですか?" + " " * 27 + "\n"
 
 
 def dialogs(answer):
@@ -133,16 +132,7 @@ SCENARIOS = [
 ]
 
 # Cancel, then OK in the abort confirmation, at each question in turn.
-for k in range(QUESTIONS):
-    SCENARIOS.append({
-        "name": f"win32_full_machine_abort_at_question_{k + 1:02d}",
-        "registry": REGISTRY, "folders": FOLDERS, "files": FILES,
-        "dialogs": ([{"answer": "Return", "style": MB_OKCANCEL}] +
-                    [{"answer": "y", "style": MB_YESNOCANCEL} for _ in range(k)] +
-                    [{"answer": "Escape", "style": MB_YESNOCANCEL, "result": IDCANCEL},
-                     {"answer": "Return", "style": MB_OKCANCEL, "result": IDOK, "text": ABORT_TEXT}]),
-        "log": M.log_bytes(M.aborted_at(YES, k)),
-    })
+SCENARIOS += M.abort_scenarios("win32_full_machine_abort_at_question", YES, (REGISTRY, FOLDERS, FILES))
 
 for s in SCENARIOS:
     s["machine"] = "win32"
