@@ -128,7 +128,13 @@ stage release release_checks
 stage signing python3 tests/release/test_signing.py
 stage reproducible reproducible
 stage wine-harness python3 tests/wine/test_wine_harness.py
-stage wine-wow64 bash scripts/wine-root.sh run python3 tests/wine/run_wine_tests.py "$shipped" --machine win64
+# Two runners share the 64-bit Windows scenarios: emulated, one runner keeps
+# about one core busy.
+stage_background wine-wow64-b bash scripts/wine-root.sh run python3 tests/wine/run_wine_tests.py "$shipped" \
+  --machine win64 --shard 2/2
+stage wine-wow64-a bash scripts/wine-root.sh run python3 tests/wine/run_wine_tests.py "$shipped" \
+  --machine win64 --shard 1/2
+stage_collect wine-wow64-b
 # The signed copy the signing stage made must still run: the Authenticode
 # signature must not upset the loader.
 stage wine-signed bash scripts/wine-root.sh run python3 tests/wine/run_wine_tests.py \

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 r"""Wine end-to-end tests of TAVOSweeper.exe.
 
-    tests/wine/run_wine_tests.py [EXE] [FILTER] [--machine win64|win32] [--scenarios PATH]... [-v]
+    tests/wine/run_wine_tests.py [EXE] [FILTER] [--machine win64|win32] [--shard K/N] [--scenarios PATH]... [-v]
 
 EXE defaults to build/windows-x86/TAVOSweeper.exe, the shipped 32-bit exe (a
 lone argument that is no .exe file is taken as FILTER).
@@ -167,6 +167,9 @@ def main(argv=None):
     ap.add_argument("filter", nargs="?", default="", help="run only scenarios whose name matches this regex")
     ap.add_argument("--machine", choices=H.ARCHES, default="win64",
                     help="the Windows the prefix stands for (default win64)")
+    ap.add_argument("--shard", default="1/1", metavar="K/N",
+                    help="run only every N-th chosen scenario, starting with the K-th (default 1/1), "
+                         "so that N runners can share the scenarios")
     ap.add_argument("--scenarios", action="append", help="scenario file or folder (repeatable; "
                     f"default {DEFAULT_SCENARIOS})")
     ap.add_argument("--template", help="template prefix folder (default $TAVO_WINE_TEMPLATE or "
@@ -200,6 +203,13 @@ def main(argv=None):
         return 2
     chosen = [s for s in scenarios
               if s.get("machine", "win64") == args.machine and name_re.search(str(s.get("name")))]
+    m = re.fullmatch(r"([1-9][0-9]*)/([1-9][0-9]*)", args.shard)
+    if not m or int(m.group(1)) > int(m.group(2)):
+        err(f"bad --shard {args.shard!r}: K/N with 1 <= K <= N")
+        print("0 passed, 1 failed")
+        return 2
+    k, n = int(m.group(1)), int(m.group(2))
+    chosen = chosen[k - 1::n]
     if not chosen:
         err(f"no {args.machine} scenario matches {args.filter!r} ({len(scenarios)} loaded)")
         print("0 passed, 0 failed")
