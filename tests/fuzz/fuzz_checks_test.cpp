@@ -99,6 +99,17 @@ const SeedCase kSeeds[] = {
     {"line_break_in_environment", 0, true, "Path=C:\\Program Files??x\r\n", "", "", "", ""},
     {"arm64", 8, true, "[GetIs64BitOS] OS=32bit", "SOFTWARE\\Wow6432Node\\TAVO", "",
      "C:\\PROGRAM FILES (X86)\\TAVO", ""},
+    // A DEL in a path asked about and deleted shows as '?' in the log.
+    {"del_in_asked_folder", 2, true, "[DeleteItem] C:\\Pr?gram Files\\TAVO\\設定ソ表\r\n", "",
+     "Uninstall\\{5E2B9C41", "C:\\PR\x7fGRAM FILES\\TAVO\\設定ソ表", "C:\\PR\x7fGRAM FILES\\TAVO"},
+    {"del_in_java_home", 1, true, "[DeleteItem] C:\\Java?\\lib\\ext\\TAVOCryptJNI.jar\r\n", "", "",
+     "C:\\JAVA\x7f\\LIB\\EXT\\TAVOCRYPTJNI.JAR", "C:\\JAVA\x7f\\LIB\\EXT\\OTHER.JAR"},
+    {"del_in_start_menu", 2, true, "[DeleteItem] C:\\Start?Menu\\StartUp\\更新通知.lnk\r\n", "", "",
+     "C:\\START\x7fMENU\\ミラネス", "C:\\START\x7fMENU\\STARTUP"},
+    // A lead byte before LF and before '?': both logged as the lead byte
+    // and '?'; the conversion for the shell refuses the path.
+    {"control_after_lead_byte", 2, true, "[DeleteItem] C:\\TAVO\\\x83?\x83?\r\n mbstowcs ERROR", "",
+     "Uninstall\\{5E2B9C41", "", ""},
 };
 
 TEST(Seeds, BuildTheirMachinesAndPass) {
@@ -254,6 +265,15 @@ const Breakage kBreakages[] = {
      }},
     {"log reports a removal not asked for: [DeleteItem]",
      [](RunRecord* r) { r->fsAfter[r->logKey].content += "[DeleteItem] C:\\Windows\r\n"; }},
+    // A '?' in a logged path stands for a DEL, not for any character.
+    {"log reports a removal not asked for: [DeleteItem] C:\\Program Files\\TAVO?",
+     [](RunRecord* r) {
+       r->fsAfter[r->logKey].content += "[DeleteItem] C:\\Program Files\\TAVO?\r\n";
+     }},
+    {"log reports a removal not asked for: [DeleteItem] C:\\Program Files\\TAV?\\bin",
+     [](RunRecord* r) {
+       r->fsAfter[r->logKey].content += "[DeleteItem] C:\\Program Files\\TAV?\\bin\r\n";
+     }},
     {"log line with a lone CR or LF",
      [](RunRecord* r) { r->fsAfter[r->logKey].content += "[OpenRegKey] a\nb\r\n"; }},
     {"log does not end with CR LF",
@@ -439,6 +459,7 @@ const PathCase kPaths[] = {
     {"D:TAVO", "D:\\TAVO"},
     {"C:\\ソ表\\x", "C:\\ソ表\\X"},
     {"C:\\ソ", "C:\\ソ"},
+    {"c:\\pr\x7fgram files\\", "C:\\PR\x7fGRAM FILES"},
     {"C:\\Program Files\\\\TAVO", ""},
     {"C:\\Program Files\\TAVO\\\\", ""},
     {"\\\\server\\share", ""},
@@ -453,6 +474,7 @@ TEST(PathModel, ResolvesAsTheSimulatedWindows) {
   sim::FsAddFolder("C:\\work\\TAVO");
   sim::FsAddFolder("C:\\ソ表\\x");
   sim::FsAddFolder("C:\\ソ");
+  sim::FsAddFolder("C:\\Pr\x7fgram Files");
   std::vector<std::string> keys;
   for (const std::string& path : sim::FsAll()) keys.push_back(fuzz::FsKey(path, "C:\\work"));
   for (const PathCase& c : kPaths) {

@@ -143,6 +143,38 @@ SEEDS = {
     "line_break_in_environment": bytes([AMD64]) + op(ENV, 0, text("C:\\Program Files\r\nx"))
     + answers(OK, OK),
     "arm64": bytes([ARM64]) + full_install(True) + answers(OK, *[YES] * 8, OK),
+    # A DEL (0x7F), which a file name may hold, in a path the tool asks about
+    # and deletes; the log shows it as '?' (finding F2, findings/README.md).
+    # The folder the registry names, with two-byte characters whose trail
+    # byte is a backslash, the last one ending the path:
+    "del_in_asked_folder": bytes([AMD64])
+    + op(VALUE, ENTRY << 1, text(""), INSTALL_LOCATION, SZ | WITH_NUL,
+         text("C:\\Pr\x7fgram Files\\TAVO\\設定ソ表"))
+    + op(FOLDER, LAST_VALUE, text("bin"))
+    + answers(OK, YES, NO, OK),
+    # the Java home whose archives go:
+    "del_in_java_home": bytes([AMD64])
+    + op(VALUE, JAVA << 1, text(""), CURRENT_VERSION, SZ | WITH_NUL, text("1.8"))
+    + op(VALUE, JAVA << 1, text("1.8"), JAVA_HOME, SZ | WITH_NUL, text("C:\\Java\x7f"))
+    + op(FILE, LAST_VALUE, text("lib\\ext\\TAVOCryptJNI.jar"))
+    + op(FILE, LAST_VALUE, text("lib\\ext\\other.jar"))
+    + answers(OK, YES, OK),
+    # the Start-menu and Startup folders Windows names:
+    "del_in_start_menu": bytes([AMD64])
+    + op(SPECIAL, 0x81, text("Start\x7fMenu"))
+    + op(SPECIAL, 0x82, text("Start\x7fMenu\\StartUp"))
+    + op(FOLDER, DRIVE, text("Start\x7fMenu\\ミラネス"))
+    + op(FILE, DRIVE, text("Start\x7fMenu\\StartUp\\更新通知.lnk"))
+    + answers(OK, YES, YES, OK),
+    # a lead byte followed by a control character, and one followed by '?':
+    # the simulated Windows takes each as one (malformed) character of a
+    # name, the log shows both as the lead byte and '?', and the conversion
+    # for the shell refuses the path.
+    "control_after_lead_byte": bytes([AMD64])
+    + op(VALUE, ENTRY << 1, text(""), INSTALL_LOCATION, SZ | WITH_NUL,
+         text(b"C:\\TAVO\\\x83\n\x83?"))
+    + op(FOLDER, LAST_VALUE, text(""))
+    + answers(OK, YES, NO, OK),
 }
 
 # Names and path pieces of the product, for libFuzzer's -dict.
