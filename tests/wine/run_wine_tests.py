@@ -22,8 +22,9 @@ What a run does
   - picks the loaders (wine_harness.wine_setup): tools on the prefix's own
     loader, the exe on the loader of its PE machine;
   - builds once a template prefix for that setup (wineboot -i, RelayInclude set)
-    in $TAVO_WINE_TEMPLATE or build/wine-template-{win64,wow64,win32}, rebuilt
-    when missing or when the Wine version or the loaders change;
+    in build/wine-template-{win64,wow64,win32} (or that name in the folder
+    $TAVO_WINE_TEMPLATES), rebuilt when missing or when the Wine version or the
+    loaders change;
   - starts its own Xvfb (free display, -nolisten tcp) and openbox for the session;
   - per scenario: copies the template (to /dev/shm, or $TAVO_WINE_WORKDIR), plants
     files, folders and registry data, runs the exe with LANG=ja_JP.UTF-8, TZ=JST-9,
@@ -172,8 +173,8 @@ def main(argv=None):
                          "so that N runners can share the scenarios")
     ap.add_argument("--scenarios", action="append", help="scenario file or folder (repeatable; "
                     f"default {DEFAULT_SCENARIOS})")
-    ap.add_argument("--template", help="template prefix folder (default $TAVO_WINE_TEMPLATE or "
-                    "build/wine-template-<setup>)")
+    ap.add_argument("--template", help="template prefix folder (default build/wine-template-<setup>, "
+                    "or that name in $TAVO_WINE_TEMPLATES)")
     ap.add_argument("--workdir", help="where throwaway prefixes go (default $TAVO_WINE_WORKDIR, /dev/shm or /tmp)")
     ap.add_argument("--artifacts", default=DEFAULT_ARTIFACTS, help="where failed scenarios leave their files")
     ap.add_argument("--keep", action="store_true", help="keep prefixes and artifacts of all scenarios")

@@ -275,11 +275,15 @@ def ensure_template(setup, path=None, *, timeout=600, log=None):
 
     Built in a sibling temp folder and renamed in place, so a killed build never
     leaves a half-made template that later runs would trust."""
-    path = os.path.abspath(path or os.environ.get("TAVO_WINE_TEMPLATE") or setup.template)
+    # $TAVO_WINE_TEMPLATES moves the folder the templates are kept in; each
+    # setup keeps its own, so runs of different setups never rebuild each other's.
+    folder = os.environ.get("TAVO_WINE_TEMPLATES")
+    path = os.path.abspath(path or (os.path.join(folder, os.path.basename(setup.template)) if folder
+                                    else setup.template))
     parent = os.path.dirname(path)
     os.makedirs(parent, exist_ok=True)
     want = {"format": TEMPLATE_FORMAT, "arch": setup.arch, "wine": wine_version(setup.tool),
-            "exe_loader": setup.exe, "relay_include": relay_include_value(DEFAULT_RELAY_INCLUDE)}
+            "tool": setup.tool, "relay_include": relay_include_value(DEFAULT_RELAY_INCLUDE)}
     with open(path + ".lock", "w") as lockf:
         # Another run may be building it: wait for that build, but not forever.
         deadline = time.monotonic() + timeout + 120
