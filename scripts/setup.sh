@@ -23,16 +23,7 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 
-# Mirrors in the middle of a sync or a dropped connection deserve a second try.
-retry() {
-  local n
-  for n in 1 2 3 4; do
-    "$@" && return 0
-    [ "$n" -lt 4 ] || return 1
-    echo "setup.sh: '$*' failed (attempt $n); trying again in $((n * 15)) s" >&2
-    sleep $((n * 15))
-  done
-}
+. "$(dirname "$0")/retry.sh"
 
 export DEBIAN_FRONTEND=noninteractive
 retry apt-get update -q

@@ -43,25 +43,15 @@ ROOT_PACKAGES=(
 say() { echo "wine-root: $*" >&2; }
 die() { say "$*"; exit 1; }
 
-# Runs "$@" up to four times, waiting a little longer each time: mirrors in
-# the middle of a sync, or a dropped connection, are worth a second try.
-retry() {
-  local n
-  for n in 1 2 3 4; do
-    "$@" && return 0
-    [ "$n" -lt 4 ] || break
-    say "attempt $n of '$*' failed; trying again in $((n * 15)) s"
-    sleep $((n * 15))
-  done
-  return 1
-}
+. "$(dirname "$0")/retry.sh"
 
 # A shell inside $1 (the root), in a mount namespace of its own so that
 # nothing stays mounted once it ends, whatever way it ends.
 in_root() {
   local root=$1
   shift
-  # Only the TAVO_* settings cross into the root, with a clean environment.
+  # Only the TAVO_* settings and DISPLAY cross into the root, with a clean
+  # environment.
   local pass=() name
   for name in $(compgen -e); do
     case $name in TAVO_*|DISPLAY) pass+=("$name=${!name}") ;; esac
