@@ -55,7 +55,7 @@ WINDOW_MATCH = "TAVO"
 
 REPO_ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 TEMPLATE_STAMP = ".tavo-template.json"
-TEMPLATE_FORMAT = 2
+TEMPLATE_FORMAT = 3
 
 # No Mono/Gecko install prompts (the packages are absent) and no menu entries
 # written to the Unix desktop.
@@ -283,7 +283,8 @@ def ensure_template(setup, path=None, *, timeout=600, log=None):
     parent = os.path.dirname(path)
     os.makedirs(parent, exist_ok=True)
     want = {"format": TEMPLATE_FORMAT, "arch": setup.arch, "wine": wine_version(setup.tool),
-            "tool": setup.tool, "relay_include": relay_include_value(DEFAULT_RELAY_INCLUDE)}
+            "tool": setup.tool, "relay_include": relay_include_value(DEFAULT_RELAY_INCLUDE),
+            "fileop": fileop_registration(setup.arch)}
     with open(path + ".lock", "w") as lockf:
         # Another run may be building it: wait for that build, but not forever.
         deadline = time.monotonic() + timeout + 120
@@ -311,6 +312,12 @@ def ensure_template(setup, path=None, *, timeout=600, log=None):
                 run_cmd([setup.tool, "wineboot", "-i"], env=env, timeout=timeout, what="wineboot -i")
                 run_cmd([setup.tool, "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
                          "/d", want["relay_include"], "/f"], env=env, timeout=60, what="reg add RelayInclude")
+                # The stand-in serves CLSID_FileOperation in every view; each
+                # scenario copies the current build to where this points.
+                write_reg_file(os.path.join(tmp, "drive_c", "fileop.reg"), want["fileop"])
+                run_cmd([setup.tool, "reg", "import", r"C:\fileop.reg"], env=env, timeout=60,
+                        what="reg import fileop.reg")
+                os.remove(os.path.join(tmp, "drive_c", "fileop.reg"))
                 # The registry reaches system.reg/user.reg only when the server exits.
                 run_cmd(["wineserver", "-w"], env=env, timeout=120, what="wineserver -w")
             except HarnessError as e:
@@ -318,6 +325,10 @@ def ensure_template(setup, path=None, *, timeout=600, log=None):
             with open(os.path.join(tmp, "user.reg"), encoding="utf-8", errors="replace") as f:
                 if want["relay_include"] not in f.read():
                     raise SetupError("template build failed: RelayInclude not saved in user.reg")
+            with open(os.path.join(tmp, "system.reg"), encoding="utf-8", errors="replace") as f:
+                if f.read().count(STANDIN_DLL) != len(fileop_views(setup.arch)):
+                    raise SetupError("template build failed: the IFileOperation stand-in is not registered "
+                                     "in every view of system.reg")
             with open(os.path.join(tmp, TEMPLATE_STAMP), "w", encoding="utf-8") as f:
                 json.dump(want, f)
             if os.path.exists(path):
@@ -772,6 +783,10 @@ def reg_file_text(keys):
     str -> REG_SZ, int -> REG_DWORD, bytes -> REG_BINARY; '' names the default value."""
     out = ["Windows Registry Editor Version 5.00", ""]
     for key, values in keys.items():
+        if key.startswith("-"):
+            # "-KEY": the key is deleted with everything below it.
+            out += [f"[-{full_key(key[1:])}]", ""]
+            continue
         out.append(f"[{full_key(key)}]")
         for name, value in (values or {}).items():
             lhs = "@" if name == "" else f'"{_reg_escape(name)}"'
@@ -948,12 +963,202 @@ def snapshot_tree(root):
 
 
 # --------------------------------------------------------------------------
+# Deletion through the shell: the IFileOperation stand-in and what a run
+# removed from the planted tree
+
+FILEOP_CLSID = "{3AD05575-8857-4850-9277-11B85BDB8E09}"
+STANDIN_DLL = "tavo_fileop_standin.dll"
+HOLD_OPEN_EXE = "tavo_hold_open.exe"
+# The prefix keeps one copy of the stand-in per machine; the template
+# registers them and every scenario copies the current build there.
+STANDIN_DIR = r"C:\tavo-standin"
+FILEOP_TRACE = r"C:\tavo-harness\fileop-trace.txt"
+# standin: the test build's stand-in serves CLSID_FileOperation (the default);
+# wine: Wine's own shell32 (E_NOTIMPL); unregistered: the class is gone.
+FILEOP_MODES = ("standin", "wine", "unregistered")
+# Wine 8 registers shell32 for the class in both views of its prefixes.
+WINE_FILEOP_SERVER = r"C:\windows\system32\shell32.dll"
+FILEOP_FLAGS = 0x214
+# Folders of drive_c a run's file checks leave out: Wine's own, and the harness's.
+UNWATCHED = ("windows", "tavo-harness", "tavo-standin")
+
+
+def standin_builds():
+    """{"x86": dll, "x64": dll} as the project's Windows builds put them."""
+    return {m: os.path.join(REPO_ROOT, "build", f"windows-{m}", "tests", "wine", "standin", STANDIN_DLL)
+            for m in ("x86", "x64")}
+
+
+def fileop_views(arch):
+    """(registry branch, stand-in machine) of each view a process of the prefix may read the class from:
+    a 32-bit process on 64-bit Windows reads the Wow6432Node branch."""
+    if arch == "win32":
+        return [("SOFTWARE", "x86")]
+    return [("SOFTWARE", "x64"), (r"SOFTWARE\Wow6432Node", "x86")]
+
+
+def fileop_registration(arch, mode="standin"):
+    """Registry entries (for reg_file_text) that make CLSID_FileOperation what mode says in every view."""
+    out = {}
+    for branch, machine in fileop_views(arch):
+        key = rf"HKLM\{branch}\Classes\CLSID\{FILEOP_CLSID}"
+        if mode == "unregistered":
+            out["-" + key] = None
+            continue
+        server = WINE_FILEOP_SERVER if mode == "wine" else rf"{STANDIN_DIR}\{machine}\{STANDIN_DLL}"
+        out[key] = {"": "Copy/Move/Rename/Delete/Link Object"}
+        out[key + r"\InprocServer32"] = {"": server, "ThreadingModel": "Apartment"}
+    return out
+
+
+_DELETE_ERROR_RE = re.compile(r"^ (\S+) ERROR : Ret=(\S+),  LastError=0x[0-9A-F.]{8}$")
+
+
+def logged_deletions(log):
+    """[(path, failed call or None)] of the log's [DeleteItem] lines, in order (log: bytes); an
+    IFileOperation method is named without its interface."""
+    lines = (log or b"").decode("cp932", "replace").split("\r\n")
+    out = []
+    for i, line in enumerate(lines):
+        if line.startswith("[DeleteItem] "):
+            m = _DELETE_ERROR_RE.match(lines[i + 1]) if i + 1 < len(lines) else None
+            failed = m.group(1).replace("IFileOperation::", "") if m else None
+            out.append((line[len("[DeleteItem] "):], failed))
+    return out
+
+
+def parse_fileop_trace(text):
+    """The stand-in's trace as [(event, {field: value})]: 'DeleteItem obj=1 path=C:\\a b sink=0 hr=0x0'.
+    A path may hold blanks: it runs to the next ' name=' field."""
+    out = []
+    for line in text.splitlines():
+        if not line.strip():
+            continue
+        event, _, rest = line.partition(" ")
+        fields = {}
+        for m in re.finditer(r"(\w+)=(.*?)(?= \w+=|$)", rest):
+            fields[m.group(1)] = m.group(2)
+        out.append((event, fields))
+    return out
+
+
+def _winpath_key(path):
+    return path.rstrip("\\").lower()
+
+
+# The calls the tool makes on each file-operation object, in order; a failing
+# one is its last. A deletion that failed before (conversion, shell item,
+# CoCreateInstance) makes no object.
+FILEOP_CALLS = ("SetOperationFlags", "DeleteItem", "PerformOperations", "GetAnyOperationsAborted")
+NO_OBJECT = ("mbstowcs", "SHCreateItemFromParsingName", "CoCreateInstance")
+# What COM and the stand-in itself add around those calls.
+BOOKKEEPING = ("create", "QueryInterface", "AddRef", "Release", "destroy", "SHFileOperationW")
+
+
+def check_fileop_trace(events, deletions, exe_win):
+    """What the stand-in saw, against the log's deletions (logged_deletions). [] when it agrees:
+    the exe's own process loaded it; one object per deletion, never a batch; on each, exactly
+    SetOperationFlags(0x214), DeleteItem(the item, no sink), PerformOperations once,
+    GetAnyOperationsAborted, up to the call the log names as failed; each object destroyed
+    once, after its last call, so none is leaked."""
+    errs = []
+    wanted = [(p, failed) for p, failed in deletions if failed not in NO_OBJECT]
+    loads = [f for e, f in events if e == "load"]
+    if wanted and not any(_winpath_key(f.get("process", "")) == _winpath_key(exe_win) for f in loads):
+        errs.append(f"stand-in not loaded by {exe_win}: loads {[f.get('process') for f in loads]}")
+    objects = {}
+    for e, f in events:
+        if "obj" in f:
+            objects.setdefault(f["obj"], []).append((e, f))
+    created = [f["obj"] for e, f in events if e == "create"]
+    if len(created) != len(wanted):
+        errs.append(f"{len(created)} file-operation object(s) made for {len(wanted)} deletion(s) that reach one")
+    for obj, (path, failed) in zip(created, wanted):
+        seq = [(e, f) for e, f in objects[obj] if e not in BOOKKEEPING]
+        expect = list(FILEOP_CALLS[:FILEOP_CALLS.index(failed) + 1] if failed in FILEOP_CALLS else FILEOP_CALLS)
+        if [e for e, _ in seq] != expect:
+            errs.append(f"object {obj} ({path}): calls {[e for e, _ in seq]}, expected {expect}")
+            continue
+        calls = dict(seq)
+        if int(calls["SetOperationFlags"]["flags"], 16) != FILEOP_FLAGS:
+            errs.append(f"object {obj}: flags {calls['SetOperationFlags']['flags']}, expected 0x{FILEOP_FLAGS:08X}")
+        d = calls.get("DeleteItem")
+        if d and (_winpath_key(d.get("path", "")) != _winpath_key(path) or d.get("sink") != "0"):
+            errs.append(f"object {obj}: DeleteItem path={d.get('path')} sink={d.get('sink')}, "
+                        f"expected path={path} sink=0")
+        for e, f in seq:
+            bad = e == failed and not (int(f["hr"], 16) & 0x80000000 or f.get("aborted") == "1")
+            if bad or (e != failed and int(f["hr"], 16) & 0x80000000):
+                errs.append(f"object {obj}: {e} hr={f['hr']} but the log says {failed or 'no call'} failed")
+    for obj, evs in objects.items():
+        names = [e for e, _ in evs]
+        if names.count("destroy") != 1:
+            errs.append(f"object {obj} destroyed {names.count('destroy')} times (a leak or a double release)")
+        elif names[-1] != "destroy":
+            errs.append(f"object {obj} used after its last release: {names[names.index('destroy') + 1:]}")
+    return errs
+
+
+def tree_state(drive_c, skip_files=()):
+    """{lower-case Windows path: None for a folder, the bytes' digest for a file, 'link' for a link}
+    of everything under drive_c but UNWATCHED and skip_files (Windows paths)."""
+    import hashlib
+    skip = {_winpath_key(p) for p in skip_files}
+    out = {}
+    for dirpath, dirnames, filenames in os.walk(drive_c):
+        rel = os.path.relpath(dirpath, drive_c)
+        if rel == ".":
+            dirnames[:] = [d for d in dirnames if d.lower() not in UNWATCHED]
+        base = "c:" if rel == "." else "c:\\" + rel.replace("/", "\\").lower()
+        for name in dirnames + filenames:
+            full = os.path.join(dirpath, name)
+            key = base + "\\" + name.lower()
+            if key in skip:
+                continue
+            if os.path.islink(full):
+                out[key] = "link"
+            elif os.path.isdir(full):
+                out[key] = None
+            else:
+                with open(full, "rb") as f:
+                    out[key] = hashlib.sha256(f.read()).hexdigest()
+    return out
+
+
+def _under(key, roots):
+    return any(key == r or key.startswith(r + "\\") for r in roots)
+
+
+def check_deleted_tree(before, after, deleted, partly=()):
+    """[] when the run removed exactly the items in deleted (Windows paths) with all they held and
+    left everything else of before as it was, byte for byte. Below a path in partly (a folder
+    whose deletion failed half-way) entries may be gone."""
+    gone = [_winpath_key(p) for p in deleted]
+    loose = [_winpath_key(p) for p in partly]
+    errs = []
+    for key, state in sorted(before.items()):
+        if _under(key, gone):
+            if key in after:
+                errs.append(f"{key} is still there after its deletion was logged done")
+        elif key not in after:
+            if not _under(key, loose):
+                errs.append(f"{key} is gone, but no deletion logged as done covers it")
+        elif after[key] != state:
+            errs.append(f"{key} changed")
+    missing = [p for p in gone if p not in before]
+    if missing:
+        errs.append(f"logged as deleted but never planted or already gone: {missing}")
+    return errs
+
+
+# --------------------------------------------------------------------------
 # Scenarios
 
 SCENARIO_KEYS = {
     "name", "description", "registry", "folders", "files", "exe_at", "cwd", "dialogs", "exit_code",
     "log", "log_at", "check_log_times", "registry_after", "files_after", "calls", "relay_include",
     "timeout_dialog", "timeout_exit", "env", "not_called", "runs", "machine",
+    "fileop", "hold_open", "partly_deleted", "deleted",
 }
 DIALOG_KEYS = {"answer", "text", "title", "style", "result"}
 DEFAULT_EXE_AT = "C:\\TAVOTest\\" + EXE_NAME
@@ -997,6 +1202,8 @@ def validate_scenario(s):
     runs = s.get("runs", 1)
     if not (isinstance(runs, int) and 1 <= runs <= 5):
         errs.append(f"runs must be 1 to 5, got {runs!r}")
+    if s.get("fileop", "standin") not in FILEOP_MODES:
+        errs.append(f"fileop must be one of {FILEOP_MODES}, got {s.get('fileop')!r}")
     nc = s.get("not_called", [])
     if not (isinstance(nc, list) and all(isinstance(f, str) for f in nc)):
         errs.append("not_called must be a list of function names")
@@ -1153,6 +1360,8 @@ class ScenarioRunner:
         self.result = Result(scenario.get("name"))
         self.prefix = None
         self.proc = None
+        self.holders = []
+        self.hold_open_exe = None
         self.user = current_user()
 
     # -- timing helper
@@ -1165,7 +1374,8 @@ class ScenarioRunner:
             self.result.timings[label] = round(time.monotonic() - t, 2)
 
     def env(self, debug="-all"):
-        return wine_env(self.prefix, self.xs.display, debug, self.s.get("env"), arch=self.setup.arch)
+        extra = {"TAVO_FILEOP_TRACE": FILEOP_TRACE, **(self.s.get("env") or {})}
+        return wine_env(self.prefix, self.xs.display, debug, extra, arch=self.setup.arch)
 
     def wine(self, *args, timeout=60, check=True, what=None):
         return run_cmd([self.setup.tool, *args], env=self.env(), cwd=os.path.join(self.prefix, "drive_c"),
@@ -1192,11 +1402,14 @@ class ScenarioRunner:
                     os.remove(os.path.join(self.prefix, TEMPLATE_STAMP))
             with self.timed("plant"):
                 self.plant()
+            self.hold_files_open()
+            self.tree_before = self.tree()
             with self.timed("run"):
                 # Each run answers the same dialogs; the checks see the last
                 # run's trace and whatever all runs left behind.
                 for _ in range(self.s.get("runs", 1)):
                     self.execute()
+            self.tree_after = self.tree()
             with self.timed("check"):
                 self.check()
         except HarnessError as e:
@@ -1225,6 +1438,7 @@ class ScenarioRunner:
         os.makedirs(self.upath(scenario_cwd(s)), exist_ok=True)
         hdir = os.path.join(self.prefix, "drive_c", "tavo-harness")
         os.makedirs(hdir, exist_ok=True)
+        self.copy_standin()
 
         # Start this prefix's server, services and desktop process untraced and
         # keep them up (-p): the exe run is then fast and its trace holds only
@@ -1237,6 +1451,8 @@ class ScenarioRunner:
         # A crash then ends the exe with its exception code instead of leaving a
         # winedbg dialog up until the exit timeout.
         reg[r"HKCU\Software\Wine\WineDbg"] = {"ShowCrashDialog": 0}
+        if s.get("fileop", "standin") != "standin":
+            reg.update(fileop_registration(self.setup.arch, s["fileop"]))
         write_reg_file(os.path.join(hdir, "plant.reg"), reg)
         with self.timed("reg_import"):
             self.import_planted()
@@ -1252,6 +1468,46 @@ class ScenarioRunner:
                 self.result.retries.append(f"importing again: {e}")
                 self.import_planted()
                 self.verify_planted(s.get("registry") or {})
+
+    def copy_standin(self):
+        """The current build of the stand-in to where the template registered it; the helper that
+        holds files open beside it, of the exe's machine."""
+        builds = standin_builds()
+        for _, machine in fileop_views(self.setup.arch):
+            if os.path.isfile(builds[machine]):
+                dest = self.upath(rf"{STANDIN_DIR}\{machine}\{STANDIN_DLL}")
+                os.makedirs(os.path.dirname(dest), exist_ok=True)
+                shutil.copy2(builds[machine], dest)
+        machine = "x86" if self.setup.exe == WINE32_LOADER else "x64"
+        if self.s.get("fileop", "standin") == "standin" and not os.path.isfile(builds[machine]):
+            raise HarnessError(f"the IFileOperation stand-in is not built: {builds[machine]} "
+                               f"(cmake --build --preset windows-{machine})")
+        self.hold_open_exe = os.path.join(os.path.dirname(builds[machine]), HOLD_OPEN_EXE)
+
+    def hold_files_open(self):
+        """Starts one process per hold_open path that keeps the file open without sharing."""
+        for i, path in enumerate(self.s.get("hold_open", [])):
+            out = os.path.join(self.result.work, f"hold-{i}.txt")
+            with open(out, "wb") as fout:
+                proc = subprocess.Popen([self.setup.exe, self.hold_open_exe, path.replace("{user}", self.user)],
+                                        env=self.env(), stdin=subprocess.DEVNULL, stdout=fout,
+                                        stderr=subprocess.DEVNULL, start_new_session=True)
+            self.holders.append(proc)
+            deadline = time.monotonic() + 60
+            while True:
+                with open(out, "rb") as f:
+                    said = f.read().decode("ascii", "replace").strip()
+                if said:
+                    break
+                if proc.poll() is not None or time.monotonic() > deadline:
+                    raise HarnessError(f"{HOLD_OPEN_EXE} {path}: no answer (exit {proc.poll()})")
+                time.sleep(0.1)
+            if said != "held":
+                raise HarnessError(f"{HOLD_OPEN_EXE} {path}: {said}")
+
+    def tree(self):
+        return tree_state(os.path.join(self.prefix, "drive_c"),
+                          [log_location(self.s).replace("{user}", self.user)])
 
     def import_planted(self):
         """reg import of plant.reg; one failed run (reg.exe sometimes exits 1 unasked) is repeated."""
@@ -1403,6 +1659,7 @@ class ScenarioRunner:
         if "log" in s:
             errs += compare_log(s["log"], r.log, run_start=self.run_start, run_end=self.run_end,
                                 check_times=s.get("check_log_times", True))
+        errs += self.check_deletions()
         after = s.get("registry_after") or {}
         read = self.read_keys(list(after))
         for key, values in after.items():
@@ -1435,8 +1692,36 @@ class ScenarioRunner:
                     if data != as_cp932(want):
                         errs.append(f"{path}: content {data[:80]!r}, expected {as_cp932(want)[:80]!r}")
 
+    def check_deletions(self):
+        """The planted tree lost exactly what the log says was deleted; the stand-in saw the calls
+        the log implies."""
+        s = self.s
+        deletions = logged_deletions(self.result.log)
+        done = [p.replace("{user}", self.user) for p, failed in deletions if failed is None]
+        errs = []
+        if "deleted" in s:
+            want = [p.replace("{user}", self.user) for p in s["deleted"]]
+            if sorted(map(_winpath_key, done)) != sorted(map(_winpath_key, want)):
+                errs.append(f"deleted without an error line: {done}, expected {want}")
+        errs += check_deleted_tree(self.tree_before, self.tree_after, done,
+                                   [p.replace("{user}", self.user) for p in s.get("partly_deleted", [])])
+        trace = self.upath(FILEOP_TRACE)
+        text = ""
+        if os.path.exists(trace):
+            with open(trace, encoding="utf-8", errors="replace") as f:
+                text = f.read()
+        if s.get("fileop", "standin") == "standin":
+            exe_win = s.get("exe_at", DEFAULT_EXE_AT).replace("{user}", self.user)
+            errs += check_fileop_trace(parse_fileop_trace(text), deletions, exe_win)
+        elif text:
+            errs.append(f"the stand-in was loaded though the scenario runs without it: {text[:120]!r}")
+        return errs
+
     def cleanup(self):
         r = self.result
+        for proc in self.holders:
+            if proc.poll() is None:
+                _kill_group(proc)
         if self.prefix and os.path.isdir(self.prefix):
             wineserver_kill(self.prefix)
         if self.proc is not None and self.proc.poll() is None:
@@ -1445,7 +1730,7 @@ class ScenarioRunner:
             dest = os.path.join(self.artifacts, r.name)
             shutil.rmtree(dest, ignore_errors=True)
             os.makedirs(dest, exist_ok=True)
-            for fn in ("relay.txt", "stdout.txt"):
+            for fn in ("relay.txt", "stdout.txt", "prefix/drive_c/tavo-harness/fileop-trace.txt"):
                 src = os.path.join(r.work, fn)
                 if os.path.exists(src):
                     shutil.copy2(src, dest)

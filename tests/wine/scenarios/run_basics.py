@@ -6,16 +6,7 @@ import tavo_machine as M
 
 START = "ツールによるTAVO利用者ソフトのアンインストールを開始します。\nよろしいですか?\n"
 CLOSING = "ツールによるTAVO利用者ソフトのアンインストールを終了します。\n"
-HOST_GOLDEN = os.path.join(os.path.dirname(M.GOLDEN_DIR), "..", "golden")
-
-
-def host_golden(name):
-    """The host tests' expected log: an empty Wine machine logs the very same."""
-    with open(os.path.join(HOST_GOLDEN, name), encoding="utf-8") as f:
-        return [l.rstrip("\n") for l in f if not l.startswith("#")]
-
-
-EMPTY_RUN = M.log_bytes(host_golden("empty_64.log"))
+EMPTY_RUN = M.log_bytes(M.golden_lines("empty_64.log", host=True))
 # kernel32 forwards both to kernelbase; GetProcAddress hands out whichever the
 # relay wraps, so both names are traced.
 SYSTEM_INFO_CALLS = ["kernel32.GetNativeSystemInfo", "kernelbase.GetNativeSystemInfo",
