@@ -63,12 +63,16 @@ LONG Resolve(HKEY parent, const char* subKey, REGSAM view, std::vector<std::stri
 
 // Display names of the direct subkeys of `key`, in the order Windows gives
 // them: by upper-cased name.
-std::vector<std::string> Children(const std::string& key) {
+// The first `limit` children of a key, in enumeration order. Enumerating at
+// index 0 or asking whether any child is left needs only the first, which
+// keeps deleting a very wide key linear.
+std::vector<std::string> Children(const std::string& key, size_t limit = SIZE_MAX) {
   std::vector<std::string> names;
   std::string prefix = key.empty() ? "" : key + "\\";
   const auto& keys = St().keys;
   auto it = keys.lower_bound(prefix);
-  while (it != keys.end() && it->first.compare(0, prefix.size(), prefix) == 0) {
+  while (names.size() < limit && it != keys.end() &&
+         it->first.compare(0, prefix.size(), prefix) == 0) {
     std::vector<std::string> rest = Split(it->first.substr(prefix.size()));
     if (rest.size() == 1) {
       names.push_back(Split(it->second.path).back());
@@ -128,7 +132,7 @@ LONG OsRegEnumKey(HKEY key, DWORD index, char* name, DWORD* nameLen) {
   } else if (!name || !nameLen) {
     rc = kInvalidParameter;
   } else {
-    std::vector<std::string> names = Children(h->key);
+    std::vector<std::string> names = Children(h->key, (size_t)index + 1);
     if (index >= names.size()) {
       rc = ERROR_NO_MORE_ITEMS;
     } else if (names[index].size() + 1 > *nameLen) {
@@ -191,7 +195,7 @@ LONG OsRegDeleteKey(HKEY parent, const char* subKey, REGSAM view) {
     s.lastError = fail->second.lastError;
   } else if (!valid || !KeyExists(key)) {
     rc = ERROR_FILE_NOT_FOUND;
-  } else if (key.empty() || !Children(key).empty()) {
+  } else if (key.empty() || !Children(key, 1).empty()) {
     rc = ERROR_ACCESS_DENIED;
   } else {
     s.keys.erase(key);
