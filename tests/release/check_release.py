@@ -158,6 +158,9 @@ def check_sums(rep, folder):
     unlisted = sorted(set(os.listdir(folder)) - listed - {"SHA256SUMS"})
     problems += ["%s is not listed" % n for n in unlisted]
     problems += ["%s is missing" % n for n in RELEASE_FILES if n not in listed]
+    # Nothing else ships: not the Wine tests' IFileOperation stand-in, nor any DLL.
+    problems += ["%s does not belong in a release" % n for n in sorted(listed | set(unlisted))
+                 if n not in RELEASE_FILES]
     rep.check("SHA256SUMS", not problems, "; ".join(problems) or "%d files, every sum matches" % len(listed))
 
 

@@ -9,8 +9,10 @@ demo machine is a throwaway 64-bit Wine prefix holding a complete leftover
 install of the product in both registry views (tests/wine/tavo_machine.py). With a
 display (DISPLAY set) the real dialogs appear for a person to answer; without
 one, or with --auto, a private virtual display is used and every question is
-answered with Yes. Wine has no IFileOperation, so the folders and files stay
-(the log says so); registry keys are really deleted.
+answered with Yes. Wine has no IFileOperation deletion, so the prefix has the
+test build's stand-in registered for it (tests/wine/standin/, never shipped):
+folders and files are really deleted, as registry keys are. The planted files
+are listed before the run and, after it, what is left of them.
 """
 import os
 import sys
@@ -34,9 +36,15 @@ def main(argv):
         print("TAVOSweeper is starting on your display: answer its dialogs.", flush=True)
         scenario.update(dialogs=[], timeout_exit=3600)
     else:
-        # Start, the 16 questions the demo machine raises under Wine, closing.
-        scenario["dialogs"] = ([{"answer": "Return"}] + [{"answer": "y"} for _ in range(16)] +
+        # Start, every question the demo machine raises, closing.
+        questions = len(M.questions(M.golden_lines("full_yes_64.log", host=True)))
+        scenario["dialogs"] = ([{"answer": "Return"}] + [{"answer": "y"} for _ in range(questions)] +
                                [{"answer": "Return"}])
+    print("Wine lacks the shell's IFileOperation deletion, so the test build supplies a stand-in "
+          "that deletes for real.")
+    print("Planted before the run:")
+    for path in sorted(files):
+        print(f"  {path}")
 
     H.require_tools()
     H.ensure_ja_locale()
@@ -45,15 +53,23 @@ def main(argv):
     workdir = H.default_workdir()
     if interactive:
         display = types.SimpleNamespace(display=os.environ["DISPLAY"])
-        result = H.run_scenario(scenario, exe, setup, template, display, workdir)
+        runner = H.ScenarioRunner(scenario, exe, setup, template, display, workdir)
+        result = runner.run()
     else:
         with H.XSession() as xs:
-            result = H.run_scenario(scenario, exe, setup, template, xs, workdir)
+            runner = H.ScenarioRunner(scenario, exe, setup, template, xs, workdir)
+            result = runner.run()
 
     if result.log is None:
         print("The run wrote no log (cancelled at the start?).")
     else:
         print(result.log.decode("cp932", errors="replace").replace("\r\n", "\n"), end="")
+    left = getattr(runner, "tree_after", None)
+    if left is not None:
+        kept = [p for p in sorted(files) if H._winpath_key(p).replace("{user}", runner.user) in left]
+        print(f"Left after the run ({len(kept)} of {len(files)} planted files):")
+        for path in kept:
+            print(f"  {path}")
     for e in result.errors:
         print(f"demo: {e}", file=sys.stderr)
     print(f"exit code {result.exit_code}")

@@ -93,7 +93,28 @@ Adding scenarios
                   and "not_called" must be in it.
   timeout_dialog  seconds to wait for each box (default 30)
   timeout_exit    seconds to wait for the exit after the last answer (default 30)
-  env             extra environment variables for the Wine processes
+  env             extra environment variables for the Wine processes; TAVO_FILEOP_FAIL
+                  injects failures into the IFileOperation stand-in (see
+                  tests/wine/standin/fileop_standin.c)
+  fileop          who serves CLSID_FileOperation: "standin" (default: the test
+                  build's stand-in, which deletes for real), "wine" (Wine's own
+                  shell32, whose methods return E_NOTIMPL) or "unregistered"
+  attributes      {path: "R" | "H" | "RH"}: planted files made read-only / hidden
+  hold_open       [path]: files another process holds open without sharing
+                  during the run
+  deleted         [path]: exactly the items the log must show deleted without
+                  an error line (a full expected "log" says so already)
+  partly_deleted  [path]: folders whose failed deletion may have taken part of
+                  what they hold
+
+  Every scenario's files are checked after the run: the planted tree under C:\
+  (Wine's own folders aside) lost exactly the items the log shows deleted
+  without an error line, each with all it held, and nothing else changed,
+  byte for byte. With the stand-in, its trace (one line per call) must agree
+  with the log: the exe's own process loaded it; one object per [DeleteItem]
+  that got that far; on each SetOperationFlags(0x214), DeleteItem(the item, no
+  sink), PerformOperations once and GetAnyOperationsAborted, up to the call the
+  log names as failed; every object destroyed exactly once.
 
 Example:
 

@@ -134,3 +134,78 @@ def abort_scenarios(name, yes_lines, machine):
             "log": log_bytes(aborted_at(yes_lines, k)),
         })
     return out
+
+
+def with_errors(lines, errors):
+    """lines with an error line after some [DeleteItem] lines: errors is {n: line}, n counting
+    the [DeleteItem] lines from 1."""
+    out, n = [], 0
+    for line in lines:
+        out.append(line)
+        if line.startswith("[DeleteItem] "):
+            n += 1
+            if n in errors:
+                out.append(errors[n])
+    return out
+
+
+def shell_error(call, ret):
+    """The tool's error line for a failed shell call (its LastError is masked when compared)."""
+    return f" {call} ERROR : Ret=0x{ret:08X},  LastError=0x00000000"
+
+
+# Code page 932 names whose second byte is "\" (0x5C) or "|" (0x7C): a
+# byte-wise path handler takes them for a separator or a pipe.
+TRAIL_5C_7C = "ソポ表能"   # 0x83 0x5C, 0x83 0x7C, 0x95 0x5C, 0x94 0x5C
+JP_INSTALL = r"C:\Program Files\ソフトポ表" + "\\"
+JP_MANAGED = r"C:\Program Files\能力ソフト"
+# A Java home whose longest archive path is 259 bytes, the most a path
+# buffer holds; two folders, as a Unix name holds at most 255 UTF-8 bytes.
+_JAVA_TAIL = r"\lib\ext" + "\\" + ARCHIVES[-1]
+JP_JAVA_HOME = r"C:\Program Files\Java" + "\\" + "ソポ表能" * 15 + "\\" + "jre表能" * 6
+JP_JAVA_HOME += "x" * (259 - len((JP_JAVA_HOME + _JAVA_TAIL).encode("cp932")))
+
+
+def japanese_machine(branch="SOFTWARE", pf=r"C:\Program Files"):
+    """(registry, folders, files, attributes) of an install in one view under code page 932 names
+    with the trail bytes 0x5C and 0x7C: the install folder holds nested folders, an empty one, a
+    read-only and two hidden files; beside every item stands a decoy whose name extends it."""
+    assert len((JP_JAVA_HOME + _JAVA_TAIL).encode("cp932")) == 259
+    registry = {
+        rf"HKLM\{branch}\Microsoft\Windows\CurrentVersion\Uninstall\{GUID}": {
+            "DisplayName": "TAVO利用者ソフト", "DisplayVersion": "5.1.0", "InstallLocation": JP_INSTALL,
+            "InstallDate": "20240401"},
+        rf"HKLM\{branch}\TAVO": {"InstallPath": JP_MANAGED},
+        rf"HKLM\{branch}\JavaSoft\Java Runtime Environment": {"CurrentVersion": "1.8"},
+        rf"HKLM\{branch}\JavaSoft\Java Runtime Environment\1.8": {"JavaHome": JP_JAVA_HOME},
+    }
+    files = {
+        JP_INSTALL + r"bin\TAVOCrypt.dll": b"MZ",
+        JP_INSTALL + r"設定\深い\さらに\user.ini": "[user]",
+        JP_INSTALL + "readonly.dat": b"R",
+        JP_INSTALL + ".dotfile": b"H",
+        JP_INSTALL + "隠し属性.txt": b"H",
+        JP_INSTALL.rstrip("\\") + "2\\keep.txt": b"decoy",
+        JP_INSTALL.rstrip("\\") + ".txt": b"decoy",
+        JP_MANAGED + r"\ソポ\表.ini": b"[m]",
+        JP_MANAGED + r"x\keep.txt": b"decoy",
+        pf + rf"\InstallShield Installation Information\{GUID}\setup.ini": b"[setup]",
+        pf + rf"\InstallShield Installation Information\{GUID}x\setup.ini": b"decoy",
+        START_MENU + r"\ミラネス\サブ\ヘルプ.lnk": b"L",
+        START_MENU + r"\ミラネス2\TAVO.lnk": b"decoy",
+        STARTUP + r"\更新通知.lnk": b"L",
+        STARTUP + r"\更新通知2.lnk": b"decoy",
+    }
+    for archive in ARCHIVES + ("other.jar",):
+        files[JP_JAVA_HOME + r"\lib\ext" + "\\" + archive] = b"PK"
+    folders = [JP_INSTALL + "空フォルダ"]
+    attributes = {JP_INSTALL + "readonly.dat": "R", JP_INSTALL + "隠し属性.txt": "H",
+                  JP_INSTALL + r"設定\深い\さらに\user.ini": "RH"}
+    return registry, folders, files, attributes
+
+
+def japanese_deleted(pf=r"C:\Program Files"):
+    """What a run answered Yes throughout deletes of japanese_machine, in the order it asks."""
+    return ([JP_INSTALL, pf + rf"\InstallShield Installation Information\{GUID}", JP_MANAGED] +
+            [JP_JAVA_HOME + r"\lib\ext" + "\\" + a for a in ARCHIVES] +
+            [START_MENU + r"\ミラネス", STARTUP + r"\更新通知.lnk"])

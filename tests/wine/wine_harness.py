@@ -1158,7 +1158,7 @@ SCENARIO_KEYS = {
     "name", "description", "registry", "folders", "files", "exe_at", "cwd", "dialogs", "exit_code",
     "log", "log_at", "check_log_times", "registry_after", "files_after", "calls", "relay_include",
     "timeout_dialog", "timeout_exit", "env", "not_called", "runs", "machine",
-    "fileop", "hold_open", "partly_deleted", "deleted",
+    "fileop", "hold_open", "partly_deleted", "deleted", "attributes",
 }
 DIALOG_KEYS = {"answer", "text", "title", "style", "result"}
 DEFAULT_EXE_AT = "C:\\TAVOTest\\" + EXE_NAME
@@ -1432,6 +1432,8 @@ class ScenarioRunner:
             os.makedirs(os.path.dirname(up), exist_ok=True)
             with open(up, "wb") as f:
                 f.write(as_cp932(content))
+        for path, attrs in (s.get("attributes") or {}).items():
+            self.set_attributes(self.upath(path), attrs)
         exe_at = self.upath(s.get("exe_at", DEFAULT_EXE_AT))
         os.makedirs(os.path.dirname(exe_at), exist_ok=True)
         shutil.copy2(self.exe, exe_at)
@@ -1468,6 +1470,18 @@ class ScenarioRunner:
                 self.result.retries.append(f"importing again: {e}")
                 self.import_planted()
                 self.verify_planted(s.get("registry") or {})
+
+    @staticmethod
+    def set_attributes(up, attrs):
+        """"R": read-only (Wine reads a file without write permission so); "H": hidden (Wine
+        reads the DOS attributes from the user.DOSATTRIB extended attribute)."""
+        if "R" in attrs:
+            os.chmod(up, 0o444)
+        if "H" in attrs:
+            try:
+                os.setxattr(up, "user.DOSATTRIB", b"0x2")
+            except OSError as e:
+                raise HarnessError(f"cannot mark {up} hidden: {e}") from e
 
     def copy_standin(self):
         """The current build of the stand-in to where the template registered it; the helper that
