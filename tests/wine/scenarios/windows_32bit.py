@@ -18,15 +18,16 @@ PROFILE_LOG = r"C:\users\{user}\TAVO\TAVOSweeper.log"
 REGISTRY, FOLDERS, FILES = M.full_machine(M.VIEWS_32)
 YES = M.golden_lines("full_yes_32.log", host=True)
 NO = M.golden_lines("full_no_32.log")
-QUESTIONS = len(M.questions(YES))   # 8: #12 finds the folder #4 deleted gone
 EMPTY = M.golden_lines("empty_32.log", host=True)
 SYSTEM_INFO_CALLS = ["kernel32.GetNativeSystemInfo", "kernelbase.GetNativeSystemInfo",
                      "kernel32.GetSystemInfo", "kernelbase.GetSystemInfo"]
 
 
-def dialogs(answer):
+def dialogs(answer, lines):
+    """Start, one answer per question lines records, closing: Yes asks 8 times (#12 finds the
+    folder #4 deleted gone), No 9."""
     return ([{"answer": "Return", "style": MB_OKCANCEL, "result": IDOK}] +
-            [{"answer": answer, "style": MB_YESNOCANCEL} for _ in range(QUESTIONS)] +
+            [{"answer": answer, "style": MB_YESNOCANCEL} for _ in M.questions(lines)] +
             [{"answer": "Return", "style": MB_OK, "result": IDOK}])
 
 
@@ -114,7 +115,7 @@ SCENARIOS = [
     {
         "name": "win32_full_machine_all_yes",
         "registry": REGISTRY, "folders": FOLDERS, "files": FILES,
-        "dialogs": dialogs("y"),
+        "dialogs": dialogs("y", YES),
         "log": M.log_bytes(YES),
         "registry_after": dict([(k, None) for k in M.product_keys(M.VIEWS_32)] +
                                [(rf"HKLM\SOFTWARE\{JRE}\1.8", {})]),
@@ -123,7 +124,7 @@ SCENARIOS = [
     {
         "name": "win32_full_machine_all_no",
         "registry": REGISTRY, "folders": FOLDERS, "files": FILES,
-        "dialogs": dialogs("n"),
+        "dialogs": dialogs("n", NO),
         "log": M.log_bytes(NO),
         "registry_after": {k: {} for k in M.product_keys(M.VIEWS_32)},
         "not_called": ["RegDeleteKeyExA"],
