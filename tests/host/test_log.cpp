@@ -1,6 +1,9 @@
 // The run log: where it lies, its bytes, and what happens when it cannot be
 // written.
+#include <climits>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "sim_test.h"
 
@@ -184,6 +187,85 @@ TEST_F(LogTextTest, ArgumentsCannotForgeLines) {
   WriteLog("[GetRegValue] Minor=%02d %03d %d%%\r\n", 2, 3, -1);
   expected += " ERROR: Ret=-5, LastError=0x000000B7\r\n[GetRegValue] Minor=02 003 -1%\r\n";
   EXPECT_EQ(LogText(), expected);
+}
+
+}  // namespace
+
+namespace {
+
+class LogFormatTest : public SimTest {
+ protected:
+  // What snprintf makes of the same format, cut to the 1023 bytes one
+  // message may hold.
+  template <typename... Args>
+  static std::string Reference(const std::string& format, Args... args) {
+    std::vector<char> out(4096);
+    snprintf(out.data(), out.size(), format.c_str(), args...);
+    return std::string(out.data()).substr(0, 1023);
+  }
+  template <typename... Args>
+  void ExpectLikeSnprintf(const std::string& format, Args... args) {
+    SCOPED_TRACE(format.size() > 40 ? format.substr(format.size() - 40) : format);
+    sim::FsRemove(kLogPath);
+    WriteLog(format.c_str(), args...);
+    EXPECT_EQ(LogText(), Reference(format, args...));
+  }
+  // The conversion alone, then after literal text that leaves exactly its
+  // room (the message is 1023 bytes) and one byte less (cut by one).
+  template <typename... Args>
+  void ExpectAtEveryFill(const std::string& conversion, Args... args) {
+    size_t length = Reference(conversion, args...).size();
+    ExpectLikeSnprintf(conversion, args...);
+    ExpectLikeSnprintf(std::string(1023 - length, 'a') + conversion, args...);
+    ExpectLikeSnprintf(std::string(1024 - length, 'a') + conversion, args...);
+    ExpectLikeSnprintf(std::string(1022 - length, 'a') + conversion + "b", args...);
+  }
+};
+
+// Every conversion the formatter takes, with the flags, widths, precisions
+// and sizes the tool's formats use and the extremes of each type.
+TEST_F(LogFormatTest, ConversionsFormatAsSnprintfUpToTheFullMessage) {
+  StartLog();
+  ExpectAtEveryFill("%d", INT_MIN);
+  ExpectAtEveryFill("%i", 42);
+  ExpectAtEveryFill("%02d|%03d|%04d", 7, 4, 2026);
+  ExpectAtEveryFill("%-5d|%+d|% d", -3, 5, 6);
+  ExpectAtEveryFill("%ld", LONG_MIN);
+  ExpectAtEveryFill("%li|%ld", LONG_MAX, -5L);
+  ExpectAtEveryFill("%u", UINT_MAX);
+  ExpectAtEveryFill("%lu", ULONG_MAX);
+  ExpectAtEveryFill("0x%08X", 0xB7u);
+  ExpectAtEveryFill("%x|%#x|%lX", 0xDEADBEEFu, 255u, ULONG_MAX);
+  ExpectAtEveryFill("%c%c", 'Z', 0xE0);
+  ExpectAtEveryFill("%s", "C:\\Program Files");
+  ExpectAtEveryFill("%-60s|", "このフォルダを削除しますか?");
+  ExpectAtEveryFill("%.3s|%5s|%5.2s", "abcdef", "ab", "xyz");
+  ExpectAtEveryFill("%%|%d%%", 100);
+  // A spec of 12 flag and width bytes is the longest taken.
+  ExpectAtEveryFill("%000000000007d", 5);
+}
+
+// A conversion the tool never writes ends the message there: what follows
+// may expect arguments that were never passed.
+TEST_F(LogFormatTest, AnUnknownOrBrokenConversionEndsTheMessage) {
+  StartLog();
+  const struct {
+    const char* format;
+    const char* logged;
+  } kCases[] = {
+      {"a=%d %n %d\r\n", "a=1 "},
+      {"a=%d %p\r\n", "a=1 "},
+      {"a=%d %f\r\n", "a=1 "},
+      {"a=%d %l", "a=1 "},
+      {"a=%d %", "a=1 "},
+      {"a=%d %0000000000007d\r\n", "a=1 "},  // a spec of 13 bytes
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.format);
+    sim::FsRemove(kLogPath);
+    WriteLog(c.format, 1, 2);
+    EXPECT_EQ(LogText(), c.logged);
+  }
 }
 
 }  // namespace

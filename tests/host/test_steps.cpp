@@ -88,11 +88,15 @@ TEST_F(StepTest, ARefusedProbeCountsAsNotFound) {
 // Where a confirmed Cancel at the first question of each group ends the run.
 struct AbortCase {
   const char* step;  // the step asked
-  int yesBefore;     // questions answered Yes before it
+  int before;        // questions answered before it
+  int answer;        // how they were answered
 };
 
+// With No before them the folders stay, so the management steps ask too.
 const AbortCase kAborts[] = {
-    {"#4", 0}, {"#13", 6}, {"#17", 8}, {"#20", 10}, {"#23", 12}, {"#24", 13},
+    {"#4", 0, IDYES},   {"#5", 1, IDYES},  {"#8", 3, IDYES},  {"#12", 6, IDNO},
+    {"#13", 6, IDYES},  {"#15", 8, IDNO},  {"#17", 8, IDYES}, {"#20", 10, IDYES},
+    {"#22", 11, IDYES}, {"#23", 12, IDYES}, {"#24", 13, IDYES},
 };
 
 TEST_F(StepTest, AbortAtTheFirstQuestionOfEachGroupEndsTheRunThere) {
@@ -101,7 +105,7 @@ TEST_F(StepTest, AbortAtTheFirstQuestionOfEachGroupEndsTheRunThere) {
     sim::Reset();
     demo::PlantFullInstall(true);
     std::vector<int> answers = {IDOK};
-    answers.insert(answers.end(), c.yesBefore, IDYES);
+    answers.insert(answers.end(), c.before, c.answer);
     answers.push_back(IDCANCEL);
     answers.push_back(IDOK);
     sim::ScriptAnswers(answers);
@@ -147,39 +151,88 @@ TEST_F(StepTest, OnlyA32BitJavaRuntime) {
                 "\\lib\\ext\n");
 }
 
-// Java keys whose values are not usable text end the lookup with one line.
+// Java keys whose values are not usable text end the lookup with one line,
+// and no archive is looked for; the lookup's lines are checked whole.
 struct JavaCase {
   const char* name;
   void (*plant)();
-  const char* lastLines;
+  const char* step;   // the lookup step whose lines are checked, "#19" or "#21"
+  const char* lines;  // that step's lines, each ended by "\n"
+  bool archives;      // whether the archive step after it ran
 };
 
 const char kJre[] = "SOFTWARE\\JavaSoft\\Java Runtime Environment";
+const char kWowJre[] = "SOFTWARE\\Wow6432Node\\JavaSoft\\Java Runtime Environment";
+#define JRE_LINE "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\JavaSoft\\Java Runtime Environment\n"
+#define WOW_JRE_LINE \
+  "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\JavaSoft\\Java Runtime Environment\n"
 
 const JavaCase kJavaCases[] = {
-    {"no CurrentVersion", [] { sim::RegAddKey(kJre); },
-     "[GetRegValue] CurrentVersion\n ERROR: Ret=2, LastError=0x"},
+    {"no Java runtime key", [] {}, "#19", JRE_LINE " Not Found\n", false},
+    {"no CurrentVersion", [] { sim::RegAddKey(kJre); }, "#19",
+     JRE_LINE "[GetRegValue] CurrentVersion\n ERROR: Ret=2, LastError=0x000000B7\n", false},
     {"CurrentVersion of 16 bytes", [] { sim::RegSetString(kJre, "CurrentVersion", std::string(16, '1')); },
-     "[GetRegValue] CurrentVersion\n ERROR: Ret=234, LastError=0x"},
-    {"CurrentVersion as a DWORD", [] { sim::RegSetDword(kJre, "CurrentVersion", 0x382E31); },
-     "[GetRegValue] CurrentVersion\n ERROR: Ret=13, LastError=0x"},
+     "#19", JRE_LINE "[GetRegValue] CurrentVersion\n ERROR: Ret=234, LastError=0x000000B7\n", false},
+    {"CurrentVersion as a DWORD", [] { sim::RegSetDword(kJre, "CurrentVersion", 0x382E31); }, "#19",
+     JRE_LINE "[GetRegValue] CurrentVersion\n ERROR: Ret=13, LastError=0x000000B7\n", false},
     {"CurrentVersion filling 16 bytes without NUL",
-     [] { sim::RegSetValue(kJre, "CurrentVersion", REG_SZ, std::string(16, '1')); },
-     "[GetRegValue] CurrentVersion\n ERROR: Ret=13, LastError=0x"},
-    {"version key missing", [] { sim::RegSetString(kJre, "CurrentVersion", "1.8"); },
-     "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\JavaSoft\\Java Runtime Environment\\1.8\n Not Found"},
+     [] { sim::RegSetValue(kJre, "CurrentVersion", REG_SZ, std::string(16, '1')); }, "#19",
+     JRE_LINE "[GetRegValue] CurrentVersion\n ERROR: Ret=13, LastError=0x000000B7\n", false},
+    {"CurrentVersion empty", [] { sim::RegSetString(kJre, "CurrentVersion", ""); }, "#19",
+     // The version key is then the runtime key itself, which has no JavaHome.
+     JRE_LINE "[GetRegValue] CurrentVersion=\n"
+              "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\JavaSoft\\Java Runtime Environment\\\n"
+              "[GetRegValue] JavaHome\n ERROR: Ret=2, LastError=0x000000B7\n",
+     false},
+    {"version key missing", [] { sim::RegSetString(kJre, "CurrentVersion", "1.8"); }, "#19",
+     JRE_LINE "[GetRegValue] CurrentVersion=1.8\n"
+              "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\JavaSoft\\Java Runtime Environment\\1.8\n"
+              " Not Found\n",
+     false},
+    // An old runtime's leftover in the 32-bit view after a found native one:
+    // the native home must not be taken for the 32-bit runtime's.
+    {"version key missing in the 32-bit view after a native runtime",
+     [] {
+       sim::RegSetString(kJre, "CurrentVersion", "1.8");
+       sim::RegSetString(std::string(kJre) + "\\1.8", "JavaHome", "C:\\Java");
+       sim::FsAddFile("C:\\Java\\lib\\ext\\TAVOCryptJNI.jar");
+       sim::RegSetString(kWowJre, "CurrentVersion", "1.6");
+     },
+     "#21",
+     WOW_JRE_LINE "[GetRegValue] CurrentVersion=1.6\n"
+                  "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\JavaSoft\\Java Runtime "
+                  "Environment\\1.6\n Not Found\n",
+     false},
+    {"JavaHome missing",
+     [] {
+       sim::RegSetString(kJre, "CurrentVersion", "1.8");
+       sim::RegAddKey(std::string(kJre) + "\\1.8");
+     },
+     "#19",
+     JRE_LINE "[GetRegValue] CurrentVersion=1.8\n"
+              "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\JavaSoft\\Java Runtime Environment\\1.8\n"
+              "[GetRegValue] JavaHome\n ERROR: Ret=2, LastError=0x000000B7\n",
+     false},
     {"JavaHome longer than 259 bytes",
      [] {
        sim::RegSetString(kJre, "CurrentVersion", "1.8");
        sim::RegSetString(std::string(kJre) + "\\1.8", "JavaHome", "C:\\" + std::string(257, 'j'));
      },
-     "[GetRegValue] JavaHome\n ERROR: Ret=234, LastError=0x"},
+     "#19",
+     JRE_LINE "[GetRegValue] CurrentVersion=1.8\n"
+              "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\JavaSoft\\Java Runtime Environment\\1.8\n"
+              "[GetRegValue] JavaHome\n ERROR: Ret=234, LastError=0x000000B7\n",
+     false},
     {"JavaHome stored without its NUL is taken as stored",
      [] {
        sim::RegSetValue(kJre, "CurrentVersion", REG_SZ, "1.8");
        sim::RegSetValue(std::string(kJre) + "\\1.8", "JavaHome", REG_SZ, "C:\\J");
      },
-     "[GetRegValue] JavaHome=C:\\J\n[ExistsFile] C:\\J\\lib\\ext\\TAVOCryptJNI.jar"},
+     "#19",
+     JRE_LINE "[GetRegValue] CurrentVersion=1.8\n"
+              "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\JavaSoft\\Java Runtime Environment\\1.8\n"
+              "[GetRegValue] JavaHome=C:\\J\n",
+     true},
 };
 
 TEST_F(StepTest, JavaLookupFailures) {
@@ -190,9 +243,10 @@ TEST_F(StepTest, JavaLookupFailures) {
     AnswerAll(IDYES);
     RunTool();
     std::string joined;
-    for (const std::string& line : StepLines("#19")) joined += line + "\n";
-    for (const std::string& line : StepLines("#20")) joined += line + "\n";
-    EXPECT_NE(joined.find(c.lastLines), std::string::npos) << joined;
+    for (const std::string& line : StepLines(c.step)) joined += line + "\n";
+    EXPECT_EQ(joined, c.lines);
+    const char* archiveStep = std::string(c.step) == "#19" ? " #20 " : " #22 ";
+    EXPECT_EQ(Logged(archiveStep), c.archives);
   }
 }
 
@@ -206,6 +260,12 @@ TEST_F(StepTest, PathsThatDoNotFitAreNeverOfferedOrCut) {
   sim::RegSetString(kJre, "CurrentVersion", "1.8");
   sim::RegSetString(std::string(kJre) + "\\1.8", "JavaHome", home);
   sim::FsAddFile(home + "\\lib\\ext\\TAVOCryptJNI.jar");  // 258 bytes: fits
+  // ProgramFiles(x86) of 181 bytes: its setup-cache path fits with 259.
+  const std::string wowProgramFiles = "C:\\" + std::string(178, 'X');
+  const std::string wowCache = wowProgramFiles +
+      "\\InstallShield Installation Information\\{5E2B9C41-3D7A-4F68-B1C0-7A94D2E6F813}";
+  sim::SetEnv("ProgramFiles(x86)", wowProgramFiles);
+  sim::FsAddFolder(wowCache);
   // A Programs folder of 255 bytes: no room for the item.
   const std::string programs = "C:\\" + std::string(252, 'S');
   sim::SetSpecialFolder(CSIDL_COMMON_PROGRAMS, programs);
@@ -220,11 +280,20 @@ TEST_F(StepTest, PathsThatDoNotFitAreNeverOfferedOrCut) {
   EXPECT_EQ(five[1], "[ExistsFolder] " + cache);
   EXPECT_EQ(five[2], " ERROR : Path Too Long");
 
+  ASSERT_EQ(wowCache.size(), 259u);
+  EXPECT_EQ(StepLines("#9"), (std::vector<std::string>{
+                                 "[GetFolderPath] ProgramFiles(x86) Path=" + wowProgramFiles,
+                                 "[ExistsFolder] " + wowCache, "[ConfirmDeleteItem] IDYES",
+                                 "[DeleteItem] " + wowCache}));
+  EXPECT_FALSE(sim::FsExists(wowCache));
+
   std::vector<std::string> twenty = StepLines("#20");
   EXPECT_EQ(twenty[0], "[ExistsFile] " + home + "\\lib\\ext\\TAVOCryptJNI.jar");
   EXPECT_EQ(std::count(twenty.begin(), twenty.end(), " ERROR : Path Too Long"), 4);
-  ASSERT_EQ(sim::ShellOps().size(), 1u);
-  EXPECT_EQ(sim::ShellOps()[0].path, home + "\\lib\\ext\\TAVOCryptJNI.jar");
+  // The 259-byte setup cache (#9) and the one archive that fits, nothing else.
+  ASSERT_EQ(sim::ShellOps().size(), 2u);
+  EXPECT_EQ(sim::ShellOps()[0].path, wowCache);
+  EXPECT_EQ(sim::ShellOps()[1].path, home + "\\lib\\ext\\TAVOCryptJNI.jar");
 
   std::vector<std::string> menu = StepLines("#23");
   ASSERT_EQ(menu.size(), 3u);
