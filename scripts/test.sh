@@ -123,6 +123,7 @@ stage host-tests host_tests
 stage lint bash tests/lint/run_lint.sh
 stage fuzz bash tests/fuzz/run_fuzz.sh "${FUZZ_SECONDS:-60}"
 stage fuzz-tests fuzz_tests
+stage mutation-selftest python3 -B tests/mutation/test_mutate.py
 stage exe-checks python3 tests/exe/check_exe.py build/windows-x86/TAVOSweeper.exe
 stage release release_checks
 stage signing python3 tests/release/test_signing.py
