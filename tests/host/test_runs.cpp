@@ -98,6 +98,24 @@ TEST_F(RunTest, WholeRuns) {
     EXPECT_EQ(boxes.back().text == end && boxes.back().style == MB_OK, c.closingDialog);
     for (const sim::Box& box : boxes) EXPECT_EQ(box.title, TAVO_DIALOG_TITLE);
     ExpectGolden(c.golden, LogText());
+    // Every open reads, or enumerates and deletes children, in one view; a
+    // delete names the view alone. 32-bit Windows has no view bits at all.
+    for (const sim::RegCall& call : sim::RegCalls()) {
+      SCOPED_TRACE(call.op + " " + call.path);
+      const DWORD views = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
+      if (call.op == "open") {
+        DWORD rest = call.access & ~views;
+        EXPECT_TRUE(rest == KEY_READ || rest == (KEY_SET_VALUE | KEY_ENUMERATE_SUB_KEYS)) << rest;
+      }
+      if (call.op == "open" || call.op == "delete") {
+        DWORD view = call.op == "open" ? call.access & views : call.access;
+        if (c.is64) {
+          EXPECT_TRUE(view == KEY_WOW64_64KEY || view == KEY_WOW64_32KEY) << view;
+        } else {
+          EXPECT_EQ(view, 0u);
+        }
+      }
+    }
     EXPECT_TRUE(sim::DllSearchRestricted());
     EXPECT_TRUE(sim::JapaneseLocaleSet());
     EXPECT_TRUE(sim::ComInitialised());

@@ -94,9 +94,10 @@ struct AbortCase {
 
 // With No before them the folders stay, so the management steps ask too.
 const AbortCase kAborts[] = {
-    {"#4", 0, IDYES},   {"#5", 1, IDYES},  {"#8", 3, IDYES},  {"#12", 6, IDNO},
-    {"#13", 6, IDYES},  {"#15", 8, IDNO},  {"#17", 8, IDYES}, {"#20", 10, IDYES},
-    {"#22", 11, IDYES}, {"#23", 12, IDYES}, {"#24", 13, IDYES},
+    {"#4", 0, IDYES},   {"#5", 1, IDYES},   {"#6", 2, IDYES},   {"#8", 3, IDYES},
+    {"#9", 4, IDYES},   {"#10", 5, IDYES},  {"#12", 6, IDNO},   {"#13", 6, IDYES},
+    {"#15", 8, IDNO},   {"#16", 7, IDYES},  {"#17", 8, IDYES},  {"#18", 9, IDYES},
+    {"#20", 10, IDYES}, {"#22", 11, IDYES}, {"#23", 12, IDYES}, {"#24", 13, IDYES},
 };
 
 TEST_F(StepTest, AbortAtTheFirstQuestionOfEachGroupEndsTheRunThere) {
