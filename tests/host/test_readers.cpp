@@ -50,6 +50,8 @@ struct ValueCase {
   int pathFound;
   const char* programName;
   const char* installPath;
+  const char* version = "(不明)";
+  const char* installDate = "(不明)";
 };
 
 const ValueCase kValues[] = {
@@ -83,6 +85,13 @@ const ValueCase kValues[] = {
     {"binary path bytes are no path",
      [] { sim::RegSetValue(kEntry, "InstallLocation", REG_BINARY, "C:\\Windows"); }, 0,
      "(不明)", "(不明)"},
+    {"only InstallLocation marks the path found",
+     [] {
+       sim::RegSetString(kEntry, "DisplayName", "TAVO");
+       sim::RegSetString(kEntry, "DisplayVersion", "5.1.0");
+       sim::RegSetString(kEntry, "InstallDate", "20240401");
+     },
+     0, "TAVO", "(不明)", "5.1.0", "20240401"},
     {"the text ends at the first NUL",
      [] { sim::RegSetValue(kEntry, "InstallLocation", REG_SZ, std::string("C:\\A\0C:\\B\0", 10)); },
      1, "(不明)", "C:\\A"},
@@ -100,13 +109,13 @@ TEST_F(ReaderTest, UninstallValues) {
     EXPECT_EQ(info.pathFound, c.pathFound);
     EXPECT_STREQ(info.programName, c.programName);
     EXPECT_STREQ(info.installPath, c.installPath);
-    EXPECT_STREQ(info.version, "(不明)");
-    EXPECT_STREQ(info.installDate, "(不明)");
+    EXPECT_STREQ(info.version, c.version);
+    EXPECT_STREQ(info.installDate, c.installDate);
     std::string expected = std::string("[OpenRegKey] HKEY_LOCAL_MACHINE\\") + kEntry + "\r\n" +
                            "[GetRegValue] DisplayName=" + c.programName + "\r\n" +
-                           "[GetRegValue] DisplayVersion=(不明)\r\n" +
+                           "[GetRegValue] DisplayVersion=" + c.version + "\r\n" +
                            "[GetRegValue] InstallLocation=" + c.installPath + "\r\n" +
-                           "[GetRegValue] InstallDate=(不明)\r\n";
+                           "[GetRegValue] InstallDate=" + c.installDate + "\r\n";
     EXPECT_EQ(LogText(), expected);
   }
 }
@@ -164,6 +173,13 @@ const VersionCase kVersions[] = {
      },
      "[GetRegValue] Major=1\r\n[GetRegValue] Minor=02\r\n[GetRegValue] Revision=(不明)\r\n",
      "(不明)"},
+    {"minor missing",
+     [] {
+       sim::RegSetDword(kVersionKey, "Major", 1);
+       sim::RegSetDword(kVersionKey, "Revision", 3);
+     },
+     "[GetRegValue] Major=1\r\n[GetRegValue] Minor=(不明)\r\n[GetRegValue] Revision=003\r\n",
+     "(不明)"},
     {"numbers of other sizes and types are not read",
      [] {
        sim::RegSetValue(kVersionKey, "Major", REG_QWORD, std::string("\1\0\0\0\0\0\0\0", 8));
@@ -176,6 +192,10 @@ const VersionCase kVersions[] = {
     {"a version text over 15 bytes is not cut", [] { Numbers(2000000000, 2000000000, 7); },
      "[GetRegValue] Major=2000000000\r\n[GetRegValue] Minor=2000000000\r\n[GetRegValue] "
      "Revision=007\r\n",
+     "(不明)"},
+    {"16 bytes do not fit", [] { Numbers(123456789, 12, 123); },
+     "[GetRegValue] Major=123456789\r\n[GetRegValue] Minor=12\r\n[GetRegValue] "
+     "Revision=123\r\n",
      "(不明)"},
     {"exactly 15 bytes fit", [] { Numbers(12345, 12345, 123); },
      "[GetRegValue] Major=12345\r\n[GetRegValue] Minor=12345\r\n[GetRegValue] "
