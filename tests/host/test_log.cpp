@@ -236,7 +236,8 @@ TEST_F(LogFormatTest, ConversionsFormatAsSnprintfUpToTheFullMessage) {
   ExpectAtEveryFill("%lu", ULONG_MAX);
   ExpectAtEveryFill("0x%08X", 0xB7u);
   ExpectAtEveryFill("%x|%#x|%lX", 0xDEADBEEFu, 255u, ULONG_MAX);
-  ExpectAtEveryFill("%c%c", 'Z', 0xE0);
+  ExpectAtEveryFill("%c", 'Z');  // a message of one byte
+  ExpectAtEveryFill("%c|", 0xE0);
   ExpectAtEveryFill("%s", "C:\\Program Files");
   ExpectAtEveryFill("%-60s|", "このフォルダを削除しますか?");
   ExpectAtEveryFill("%.3s|%5s|%5.2s", "abcdef", "ab", "xyz");

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "registry/install_info.h"
+#include "registry/java_home.h"
 #include "sim_test.h"
 
 namespace {
@@ -246,6 +247,52 @@ TEST_F(ReaderTest, ManagementKeyAbsentOrWithoutVersion) {
             "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\r\n"
             "[GetRegValue] InstallPath=(不明)\r\n"
             "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\\Version\r\n Not Found\r\n");
+}
+
+}  // namespace
+
+namespace {
+
+class JavaHomeTest : public SimTest {};
+
+// The lookup's own buffers at exactly full and one byte over: a version key
+// path of 259 bytes is opened, one of 260 would be cut and is refused; a
+// home folder of 259 bytes is read, one of 260 is not.
+TEST_F(JavaHomeTest, VersionKeyAndHomeAtFullBuffers) {
+  const std::string key = "SOFTWARE\\" + std::string(200, 'j') + "\\" + std::string(38, 'r');
+  const std::string open = "[OpenRegKey] HKEY_LOCAL_MACHINE\\" + key;
+  const struct {
+    const char* name;
+    std::string version;
+    std::string home;
+    int result;
+    std::string tail;  // the lines after "[GetRegValue] CurrentVersion=<version>"
+  } kCases[] = {
+      {"version key of 259 bytes", "1.8.0_4011", "C:\\Java", 1,
+       open + "\\1.8.0_4011\r\n[GetRegValue] JavaHome=C:\\Java\r\n"},
+      {"version key of 260 bytes", "1.8.0_40111", "C:\\Java", 0,
+       open + "\\1.8.0_40111\r\n ERROR: Path Too Long\r\n"},
+      {"home of 259 bytes", "1.8", "C:\\" + std::string(256, 'h'), 1,
+       open + "\\1.8\r\n[GetRegValue] JavaHome=C:\\" + std::string(256, 'h') + "\r\n"},
+      {"home of 260 bytes", "1.8", "C:\\" + std::string(257, 'h'), 0,
+       open + "\\1.8\r\n[GetRegValue] JavaHome\r\n ERROR: Ret=234, LastError=0x000000B7\r\n"},
+  };
+  ASSERT_EQ(key.size() + 1 + 10, 259u);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    sim::Reset();
+    StartLog();
+    sim::RegSetString(key, "CurrentVersion", c.version);
+    sim::RegSetString(key + "\\" + c.version, "JavaHome", c.home);
+    char home[kJavaHomeSize + 8];
+    memset(home, 'Z', sizeof home);
+    EXPECT_EQ(GetJavaHome(key.c_str(), KEY_WOW64_64KEY, home), c.result);
+    if (c.result) {
+      EXPECT_EQ(std::string(home), c.home);
+    }
+    EXPECT_EQ(std::string(home + kJavaHomeSize, 8), std::string(8, 'Z'));
+    EXPECT_EQ(LogText(), open + "\r\n[GetRegValue] CurrentVersion=" + c.version + "\r\n" + c.tail);
+  }
 }
 
 }  // namespace

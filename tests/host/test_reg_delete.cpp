@@ -132,6 +132,49 @@ TEST_F(RegDeleteTest, EnumerationFailureEndsTheLoopAndTheDeleteReportsIt) {
   EXPECT_EQ(lines[1].rfind(" ERROR: Ret=5, LastError=0x", 0), 0u);
 }
 
+// A child whose delete reports success but that is still there would be
+// handed out again for ever: the loop stops, and the parent's delete fails.
+TEST_F(RegDeleteTest, AChildStillThereAfterItsDeleteEndsTheLoop) {
+  StartLog();
+  PlantTree("SOFTWARE\\TAVO");
+  sim::RegFailDelete("SOFTWARE\\TAVO\\B", ERROR_SUCCESS);
+  EXPECT_EQ(DeleteRegKey(HKEY_LOCAL_MACHINE, TAVO_HKLM_NAME, "SOFTWARE\\TAVO", KEY_WOW64_64KEY),
+            ERROR_ACCESS_DENIED);
+  EXPECT_EQ(LogText(),
+            "[DeleteRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\\A\\A1\r\n"
+            "[DeleteRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\\A\\a2\r\n"
+            "[DeleteRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\\A\r\n"
+            "[DeleteRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\\B\r\n"
+            "[DeleteRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\r\n"
+            " ERROR: Ret=5, LastError=0x000000B7\r\n");
+  EXPECT_TRUE(sim::RegKeyExists("SOFTWARE\\TAVO\\B"));
+}
+
+// Display names of exactly 259 bytes are shown whole; longer ones are cut
+// between characters to at most 256 bytes and end in "...".
+TEST_F(RegDeleteTest, DisplayNamesAtExactlyFullBuffers) {
+  const std::string parent = "HKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\\";  // 33 bytes
+  const std::string k222(222, 'k');
+  const struct {
+    const char* name;
+    std::string child;
+    std::string shown;
+  } kCases[] = {
+      {"259 bytes", std::string(226, 'k'), parent + std::string(226, 'k')},
+      {"260 bytes", std::string(227, 'k'), parent + std::string(223, 'k') + "..."},
+      {"a two-byte character across the cut", k222 + "鍵kkk", parent + k222 + "..."},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    sim::Reset();
+    StartLog();
+    sim::RegAddKey("SOFTWARE\\TAVO\\" + c.child);
+    EXPECT_EQ(DeleteRegKey(HKEY_LOCAL_MACHINE, TAVO_HKLM_NAME, "SOFTWARE\\TAVO", KEY_WOW64_64KEY), 0);
+    EXPECT_EQ(LogText(), "[DeleteRegKey] " + c.shown + "\r\n"
+                         "[DeleteRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\r\n");
+  }
+}
+
 TEST_F(RegDeleteTest, LongNamesAreShortenedInTheLogOnlyAndTheTreeStillGoes) {
   StartLog();
   // Three levels of 120-byte names: the display names outgrow 259 bytes.
