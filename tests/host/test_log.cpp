@@ -31,6 +31,20 @@ const LocationCase kLocations[] = {
      "TAVOSweeper.log"},
     {"no TAVO entry", [] {}, "TAVOSweeper.log"},
     {"no profile folder", [] { sim::SetSpecialFolder(CSIDL_PROFILE, ""); }, "TAVOSweeper.log"},
+    {"a log path of exactly 259 bytes",
+     [] {
+       std::string profile = "C:\\" + std::string(235, 'p');  // 238 + 6 + 15 bytes
+       sim::SetSpecialFolder(CSIDL_PROFILE, profile);
+       sim::FsAddFolder(profile + "\\TAVO");
+     },
+     nullptr},
+    {"a log path of 260 bytes",
+     [] {
+       std::string profile = "C:\\" + std::string(236, 'p');
+       sim::SetSpecialFolder(CSIDL_PROFILE, profile);
+       sim::FsAddFolder(profile + "\\TAVO");
+     },
+     "TAVOSweeper.log"},
     {"profile path too long for the file name",
      [] {
        // 245 + "\TAVO\" fits, "TAVOSweeper.log" does not: never a cut name.
@@ -47,9 +61,12 @@ TEST_F(LogTest, LocationFollowsTheProfileTavoFolder) {
     sim::Reset();
     c.prepare();
     InitLogFile();
-    EXPECT_STREQ(logFilePath, c.expectedPath);
+    // No expected path: the one in the profile's TAVO folder, 259 bytes long.
+    const std::string expected = c.expectedPath ? c.expectedPath
+        : "C:\\" + std::string(235, 'p') + "\\TAVO\\TAVOSweeper.log";
+    EXPECT_EQ(std::string(logFilePath), expected);
     WriteLog("x\r\n");
-    std::string where = c.expectedPath[0] == 'C' ? c.expectedPath : kLogPath;
+    std::string where = expected[0] == 'C' ? expected : kLogPath;
     EXPECT_EQ(sim::FsRead(where), "x\r\n");
     // The tool never makes the TAVO folder itself.
     if (std::string(c.name) == "no TAVO entry") {
@@ -95,18 +112,25 @@ TEST_F(LogTest, BannerLinesAre130BytesWithTheTimeZeroPadded) {
 }
 
 TEST_F(LogTest, AnOverlongTitleIsCutInsideTheAsterisksBetweenCharacters) {
-  StartLog();
-  std::string title = "#99 ";
-  for (int i = 0; i < 60; ++i) title += "あ";  // 124 bytes
-  WriteLogHeader(title.c_str());
-  std::string line = LogText();
-  ASSERT_EQ(line.size(), 130u);
-  EXPECT_EQ(line.substr(128), "\r\n");
-  // 99 bytes of banner text at most, and a whole number of characters.
-  std::string text = line.substr(10, 99);
-  EXPECT_EQ(text.substr(0, 5), " #99 ");
-  EXPECT_EQ(line.substr(109, 19), std::string(19, '*'));
-  EXPECT_EQ((line.find_first_of('*', 10) - 15) % 2, 0u);
+  // The banner text holds 99 bytes at most and a whole number of characters:
+  // after " #99 " that is 47 two-byte characters, after " #99 x" only 46.
+  const struct {
+    const char* start;
+    size_t textBytes;
+  } kTitles[] = {{"#99 ", 99}, {"#99 x", 98}};
+  for (const auto& t : kTitles) {
+    SCOPED_TRACE(t.start);
+    sim::Reset();
+    StartLog();
+    std::string title = t.start;
+    for (int i = 0; i < 60; ++i) title += "あ";
+    WriteLogHeader(title.c_str());
+    std::string line = LogText();
+    ASSERT_EQ(line.size(), 130u);
+    EXPECT_EQ(line.substr(0, 10), std::string(10, '*'));
+    EXPECT_EQ(line.substr(10, t.textBytes), " " + title.substr(0, t.textBytes - 1));
+    EXPECT_EQ(line.substr(10 + t.textBytes), std::string(118 - t.textBytes, '*') + "\r\n");
+  }
 }
 
 TEST_F(LogTest, ClockFailureLosesOnlyTheBanner) {

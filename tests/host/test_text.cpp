@@ -114,6 +114,7 @@ TEST(TextTest, FormattingAtExactlyFullBuffers) {
   Guarded empty(1);
   EXPECT_EQ(FormatText(empty.bytes, 1, "%s", ""), 1);
   EXPECT_EQ(empty.Text(), "");
+  EXPECT_TRUE(empty.GuardsIntact());
   Guarded none(0);
   EXPECT_EQ(FormatText(none.bytes, 0, "%s", "x"), 0);
   EXPECT_EQ(CopyText(none.bytes, 0, "x"), 0);
