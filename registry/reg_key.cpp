@@ -30,8 +30,8 @@ LONG DeleteRegKey(HKEY parent, const char* parentName, const char* subKey, REGSA
   const REGSAM access = view | KEY_SET_VALUE | KEY_ENUMERATE_SUB_KEYS;
 
   char child[kKeyNameSize];
-  char previous[kKeyNameSize];
-  previous[0] = '\0';
+  // Empty and fully defined: no name compares equal to it.
+  char previous[kKeyNameSize] = "";
   HKEY key;
   for (;;) {
     LONG result = OsRegOpenKey(parent, subKey, access, &key);
