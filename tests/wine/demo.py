@@ -19,15 +19,17 @@ import sys
 import types
 
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import tavo_machine as M  # noqa: E402
-import wine_harness as H  # noqa: E402
+from common import EXE_NAME, REPO_ROOT, winpath_key  # noqa: E402
+from runner import ScenarioRunner  # noqa: E402
+from wineprefix import prepare_session  # noqa: E402
+from xsession import XSession  # noqa: E402
 
 
 def main(argv):
     args = [a for a in argv if not a.startswith("--")]
-    exe = os.path.abspath(args[0] if args else os.path.join(H.REPO_ROOT, "build", "windows-x86", H.EXE_NAME))
+    exe = os.path.abspath(args[0] if args else os.path.join(REPO_ROOT, "build", "windows-x86", EXE_NAME))
     interactive = bool(os.environ.get("DISPLAY")) and "--auto" not in argv
     registry, folders, files = M.full_machine()
     scenario = {"name": "demo", "registry": registry, "folders": folders, "files": files,
@@ -46,27 +48,25 @@ def main(argv):
     for path in sorted(files):
         print(f"  {path}")
 
-    H.require_tools()
-    H.ensure_ja_locale()
-    setup = H.wine_setup("win64", H.pe_machine(exe))
-    template = H.ensure_template(setup, log=lambda m: print(m, file=sys.stderr))
-    workdir = H.default_workdir()
+    session = prepare_session("win64", exe, log=lambda m: print(m, file=sys.stderr))
+
+    def run(xs):
+        runner = ScenarioRunner(scenario, exe, session.setup, session.template, xs, session.workdir)
+        return runner, runner.run()
+
     if interactive:
-        display = types.SimpleNamespace(display=os.environ["DISPLAY"])
-        runner = H.ScenarioRunner(scenario, exe, setup, template, display, workdir)
-        result = runner.run()
+        runner, result = run(types.SimpleNamespace(display=os.environ["DISPLAY"]))
     else:
-        with H.XSession() as xs:
-            runner = H.ScenarioRunner(scenario, exe, setup, template, xs, workdir)
-            result = runner.run()
+        with XSession() as xs:
+            runner, result = run(xs)
 
     if result.log is None:
         print("The run wrote no log (cancelled at the start?).")
     else:
         print(result.log.decode("cp932", errors="replace").replace("\r\n", "\n"), end="")
-    left = getattr(runner, "tree_after", None)
+    left = runner.tree_after
     if left is not None:
-        kept = [p for p in sorted(files) if H._winpath_key(p).replace("{user}", runner.user) in left]
+        kept = [p for p in sorted(files) if winpath_key(runner.win(p)) in left]
         print(f"Left after the run ({len(kept)} of {len(files)} planted files):")
         for path in kept:
             print(f"  {path}")

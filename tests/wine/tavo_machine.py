@@ -4,12 +4,13 @@ The machine mirrors the host tests' demo machine (tests/host/demo_machine.cpp):
 a complete leftover install of the product in both registry views on 64-bit
 Windows (VIEWS), in the one view there is on 32-bit Windows (VIEWS_32).
 
-Expected logs live in tests/wine/golden/ in the host tests' golden format:
-UTF-8 lines, "@title" for a step's banner line, "#" for a comment.
+Expected logs are the host tests' own (tests/golden/), where a Wine run logs
+the very same, and those of tests/wine/golden/ where it does not; both in one
+format: UTF-8 lines, "@title" for a step's banner line, "#" for a comment.
 """
 import os
 
-from wine_harness import IDCANCEL, IDOK, MB_OKCANCEL, MB_YESNOCANCEL
+from common import IDCANCEL, IDOK, MB_OKCANCEL, MB_YESNOCANCEL
 
 GUID = "{5E2B9C41-3D7A-4F68-B1C0-7A94D2E6F813}"
 PROVIDERS = ("TAVO Crypto Service Provider", "TAVO Crypto Service Provider for Sign",

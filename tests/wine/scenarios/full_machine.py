@@ -3,7 +3,7 @@ abort paths. The test build's IFileOperation stand-in does the shell
 deletions, so a Yes run logs what the host tests' golden log says and the
 harness sees each confirmed item go; registry deletion is Wine's own. One run
 keeps Wine's own shell, which has no IFileOperation deletion."""
-from wine_harness import *
+from common import MB_OK, MB_OKCANCEL, MB_YESNOCANCEL
 import tavo_machine as M
 
 REGISTRY, FOLDERS, FILES = M.full_machine()

@@ -1,7 +1,7 @@
 """The provider keys in both views: Yes at "#17", No at "#18". The trace shows
 both questions and the exact access masks; afterwards the 64-bit view's keys
 are gone and the 32-bit view's remain."""
-from wine_harness import *
+from common import MB_OK, MB_OKCANCEL, MB_YESNOCANCEL, IDYES, IDNO, HKLM, KEY_WOW64_64KEY, KEY_WOW64_32KEY
 import tavo_machine as M
 
 KEY_READ = 0x20019

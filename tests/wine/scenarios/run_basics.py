@@ -1,7 +1,5 @@
 """Start, end and the log's place: the run skeleton on an empty machine."""
-import os
-
-from wine_harness import *
+from common import MB_OK, MB_OKCANCEL, IDOK, IDCANCEL, DEFAULT_RELAY_INCLUDE
 import tavo_machine as M
 
 START = "ツールによるTAVO利用者ソフトのアンインストールを開始します。\nよろしいですか?\n"

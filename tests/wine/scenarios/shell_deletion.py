@@ -4,7 +4,7 @@ real or injected through the test build's IFileOperation stand-in. The trace
 checks of every scenario (one object per item, flags 0x214, no sink, one
 PerformOperations, GetAnyOperationsAborted asked, each object released once)
 apply here too."""
-from wine_harness import *
+from common import MB_OK, MB_OKCANCEL, MB_YESNOCANCEL
 import tavo_machine as M
 
 REGISTRY, FOLDERS, FILES = M.full_machine()

@@ -2,9 +2,7 @@
 no view bits in any registry access mask, and the "ProgramFiles" variable
 names the Program Files folder. The test build's IFileOperation stand-in does
 the shell deletions; registry deletion is Wine's own."""
-import os
-
-from wine_harness import *
+from common import MB_OK, MB_OKCANCEL, MB_YESNOCANCEL, IDOK, IDYES, IDNO, HKLM, DEFAULT_RELAY_INCLUDE
 import tavo_machine as M
 
 KEY_READ = 0x20019
