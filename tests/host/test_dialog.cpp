@@ -6,15 +6,10 @@
 #include "sim_test.h"
 #include "ui/confirm.h"
 #include "ui/messages.h"
-#include "ui/texts.h"
 
 namespace {
 
 class DialogTest : public SimTest {};
-
-std::string Pad60(const std::string& sentence) {
-  return sentence.size() >= 60 ? sentence : sentence + std::string(60 - sentence.size(), ' ');
-}
 
 InstallInfo SampleRecord() {
   InstallInfo info;
@@ -97,17 +92,6 @@ TEST_F(DialogTest, LayoutsByteForByte) {
   }
 }
 
-TEST_F(DialogTest, QuestionSentencesHaveTheirByteLengths) {
-  // The first-line rule counts code page 932 bytes.
-  const std::pair<const char*, size_t> kSentences[] = {
-      {TAVO_ASK_FOLDER, 27}, {TAVO_ASK_FILE, 27},      {TAVO_ASK_KEY, 33},
-      {TAVO_ASK_PROVIDERS, 71}, {TAVO_ASK_ARCHIVES, 66}, {TAVO_ASK_ABORT, 33},
-      {TAVO_START_SENTENCE, 60}, {TAVO_END_SENTENCE, 60}, {TAVO_DIALOG_TITLE, 39},
-  };
-  for (const auto& s : kSentences) EXPECT_EQ(strlen(s.first), s.second) << s.first;
-  EXPECT_EQ(Pad60(TAVO_ASK_FOLDER).size(), 60u);
-}
-
 TEST_F(DialogTest, LongestKeyMessageFitsWithRoomToSpare) {
   InstallInfo info;
   memset(&info, 0, sizeof info);
@@ -172,7 +156,7 @@ TEST_F(DialogTest, AnswerLoop) {
     ASSERT_EQ(boxes.size(), c.styles.size());
     for (size_t i = 0; i < boxes.size(); ++i) {
       EXPECT_EQ(boxes[i].style, c.styles[i]);
-      EXPECT_EQ(boxes[i].title, TAVO_DIALOG_TITLE);
+      EXPECT_EQ(boxes[i].title, "TAVO利用者ソフト アンインストールツール");
       EXPECT_EQ(boxes[i].text, c.styles[i] == MB_YESNOCANCEL ? question : kAbortText);
     }
     EXPECT_EQ(LogText(), c.log);
