@@ -26,15 +26,27 @@ fi
 . "$(dirname "$0")/retry.sh"
 
 export DEBIAN_FRONTEND=noninteractive
-retry apt-get update -q
-retry apt-get install -y -q --no-install-recommends "${packages[@]}"
+
+host_packages() {
+  retry apt-get update -q &&
+    retry apt-get install -y -q --no-install-recommends "${packages[@]}"
+}
 
 # Wine shows the Japanese dialogs in code page 932 only under a Japanese locale.
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
-  sed -i 's/^# *\(ja_JP\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-  grep -q '^ja_JP\.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
-  locale-gen
-fi
+japanese_locale() {
+  if locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+    echo "ja_JP.UTF-8 is there already"
+    return 0
+  fi
+  sed -i 's/^# *\(ja_JP\.UTF-8 UTF-8\)/\1/' /etc/locale.gen &&
+    { grep -q '^ja_JP\.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen; } &&
+    locale-gen
+}
 
+# One line per step; what apt, locale-gen and debootstrap say goes to
+# build/setup-logs/ (see step in retry.sh).
+step "setup: host packages" host-packages host_packages
+step "setup: Japanese locale" locale japanese_locale
 # The Debian root with 32-bit Wine (built once, minutes; checked every time).
-bash "$(dirname "$0")/wine-root.sh" setup
+step "setup: Wine root in $(bash "$(dirname "$0")/wine-root.sh" path)" wine-root \
+  bash "$(dirname "$0")/wine-root.sh" setup

@@ -141,10 +141,9 @@ make_root() {
   rm -rf "$tmp"
   mkdir -p "$(dirname "$ROOT")"
   say "debootstrap bookworm into $tmp (a few minutes)"
+  # Its output joins apt's below (scripts/setup.sh keeps it all in one log).
   retry debootstrap --variant=minbase --arch=amd64 --include=ca-certificates,python3 \
-    bookworm "$tmp" "$MIRROR" >"$tmp.debootstrap.log" 2>&1 ||
-    { tail -20 "$tmp.debootstrap.log" >&2; die "debootstrap failed"; }
-  rm -f "$tmp.debootstrap.log"
+    bookworm "$tmp" "$MIRROR" || die "debootstrap failed"
   # Main suite and backports only: every i386 package then has its amd64 twin
   # at the same version (see above).
   cat >"$tmp/etc/apt/sources.list" <<EOF

@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """Checks of the log masking and comparison (no Wine needed).
 """
 
@@ -58,7 +57,3 @@ class LogTest(unittest.TestCase):
         data = b"x\r\n" + BANNER_BODY + b"\r\nLastError=0x00000000\r\n" + BANNER_BODY.replace(b"123", b"999")
         self.assertEqual(H.banner_times(data), [("#1 アンインストール開始", datetime.datetime(2024, 5, 6, 7, 8, 9, 123000)),
                                                 ("#1 アンインストール開始", datetime.datetime(2024, 5, 6, 7, 8, 9, 999000))])
-
-
-if __name__ == "__main__":
-    unittest.main()

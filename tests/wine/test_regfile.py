@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """Checks of the .reg writing and reading and of the export plan (no Wine needed).
 """
 
@@ -96,7 +95,3 @@ class ExportPlanTest(unittest.TestCase):
                 low = H.full_key(k).lower()
                 self.assertTrue(any(low == p or low.startswith(p + "\\") for p in plan), k)
             self.assertLess(len(plan), len(set(k.lower() for k in keys)))
-
-
-if __name__ == "__main__":
-    unittest.main()

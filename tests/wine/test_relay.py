@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """Checks of the relay-trace reading and of the call and dialog comparisons
 (no Wine needed). The fixture is lines Wine 8.0 wrote here, so a parser
 change that no longer reads them fails here and not in the middle of a Wine run.
@@ -166,7 +165,3 @@ class RelayParseTest(unittest.TestCase):
                 self.assertEqual(len(errs), len(want), errs)
                 for e, w in zip(errs, want):
                     self.assertIn(w, e)
-
-
-if __name__ == "__main__":
-    unittest.main()

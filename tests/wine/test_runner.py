@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """Checks of the runner's reading of the registry through a scripted reg.exe (no Wine needed).
 """
 
@@ -65,7 +64,3 @@ class ExportKeyTest(unittest.TestCase):
         with self.assertRaisesRegex(HarnessError, "failed 3 times: exit 5"):
             r.export_key(r"HKLM\SOFTWARE\TAVO")
         self.assertEqual(len(calls), H.REG_EXPORT_ATTEMPTS)
-
-
-if __name__ == "__main__":
-    unittest.main()

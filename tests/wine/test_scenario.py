@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """Checks of the scenario schema, and of every scenario file against it (no Wine needed).
 """
 
@@ -49,7 +48,3 @@ class ScenarioDataTest(unittest.TestCase):
                 self.assertEqual(len(errs), len(want), errs)
                 for e, w in zip(errs, want):
                     self.assertIn(w, e)
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """Checks of the stand-in's trace, the logged deletions and the planted tree (no Wine needed).
 """
 
@@ -129,7 +128,3 @@ class DeletionCheckTest(unittest.TestCase):
                          [rf"-HKLM\SOFTWARE\Classes\CLSID\{H.FILEOP_CLSID}"])
         self.assertIn(rf"[-HKEY_LOCAL_MACHINE\SOFTWARE\Classes\CLSID\{H.FILEOP_CLSID}]",
                       reg_file_text(H.fileop_registration("win32", "unregistered")))
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """Checks of the loader choice, the PE reading and the prefix paths (no Wine needed).
 """
 
@@ -78,7 +77,3 @@ class PrefixPathTest(unittest.TestCase):
                 with self.subTest(bad=bad):
                     with self.assertRaises(HarnessError):
                         H.unix_path(prefix, bad, "tester")
-
-
-if __name__ == "__main__":
-    unittest.main()

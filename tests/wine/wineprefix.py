@@ -32,45 +32,18 @@ WINEDLLOVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
 
 
 def require_tools(names):
+    """The Debian packages scripts/setup.sh installs, on the host and in the Wine root."""
     missing = [n for n in names if shutil.which(n) is None]
     if missing:
         raise SetupError("missing programs: " + ", ".join(missing))
 
 
-def _has_ja_locale():
+def require_ja_locale():
+    """LANG=ja_JP.UTF-8 gives Wine code page 932 only where that locale exists;
+    scripts/setup.sh makes it, on the host and in the Wine root."""
     out = subprocess.run(["locale", "-a"], capture_output=True, timeout=30).stdout.decode("ascii", "replace")
-    return any(line.strip().lower() in ("ja_jp.utf8", "ja_jp.utf-8") for line in out.splitlines())
-
-
-def ensure_ja_locale(timeout=300):
-    """Generate ja_JP.UTF-8 when missing (uncomment it in /etc/locale.gen, run locale-gen)."""
-    if _has_ja_locale():
-        return False
-    gen = "/etc/locale.gen"
-    try:
-        with open(gen, encoding="utf-8") as f:
-            lines = f.read().splitlines()
-        pat = re.compile(r"^#\s*(ja_JP\.UTF-8\s+UTF-8)\s*$")
-        if not any(l.strip() == "ja_JP.UTF-8 UTF-8" for l in lines):
-            found = False
-            for i, line in enumerate(lines):
-                m = pat.match(line)
-                if m:
-                    lines[i] = m.group(1)
-                    found = True
-            if not found:
-                lines.append("ja_JP.UTF-8 UTF-8")
-            with open(gen, "w", encoding="utf-8") as f:
-                f.write("\n".join(lines) + "\n")
-    except OSError as e:
-        raise SetupError(f"cannot enable ja_JP.UTF-8 in {gen} (root needed): {e}") from e
-    try:
-        run_cmd(["locale-gen"], timeout=timeout, what="locale-gen")
-    except HarnessError as e:
-        raise SetupError(str(e)) from e
-    if not _has_ja_locale():
-        raise SetupError("locale-gen ran but ja_JP.UTF-8 is still missing")
-    return True
+    if not any(line.strip().lower() in ("ja_jp.utf8", "ja_jp.utf-8") for line in out.splitlines()):
+        raise SetupError("the locale ja_JP.UTF-8 is missing: run scripts/setup.sh as root")
 
 
 # Which Wine runs what
@@ -291,12 +264,11 @@ class Session:
     workdir: str       # where the throwaway copies go
 
 
-def prepare_session(arch, exe, *, tools=("wineserver", "Xvfb", "openbox", "xdotool", "locale-gen"),
+def prepare_session(arch, exe, *, tools=("wineserver", "Xvfb", "openbox", "xdotool", "xprop"),
                     template=None, workdir=None, log=None):
     """Everything a run of exe in a prefix of arch needs, checked or made: the tools, the
     locale, the loaders, the template prefix and the folder for the copies."""
     require_tools(tools)
-    if ensure_ja_locale() and log:
-        log("generated locale ja_JP.UTF-8")
+    require_ja_locale()
     setup = wine_setup(arch, pe_machine(exe))
     return Session(setup, ensure_template(setup, template, log=log), workdir or default_workdir())

@@ -5,7 +5,6 @@ tool's boxes and answer them."""
 import contextlib
 import os
 import select
-import shutil
 import subprocess
 import sys
 import time
@@ -93,10 +92,7 @@ class XSession:
             if self.wm.poll() is not None:
                 raise SetupError(f"openbox exited with {self.wm.returncode}")
             r = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env(),
-                               capture_output=True, timeout=10) if shutil.which("xprop") else None
-            if r is None:
-                time.sleep(1.0)  # no xprop: give openbox a moment
-                return
+                               capture_output=True, timeout=10)
             if r.returncode == 0 and b"window id" in r.stdout:
                 return
             time.sleep(0.1)
