@@ -17,7 +17,6 @@ Output in DIR/size/ (default build/bench/size): objdump.txt, the map file,
 summary.txt and summary.json.
 """
 import argparse
-import json
 import os
 import re
 import subprocess

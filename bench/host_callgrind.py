@@ -27,7 +27,6 @@ callgrind_annotate listings, and summary.txt / summary.json. The test binary's
 own exit status is checked (a failing test is not a measurement).
 """
 import argparse
-import json
 import os
 import re
 import subprocess
@@ -137,8 +136,8 @@ def main(argv):
         summary[test] = s
 
         lines.append(f"== {test} ({what}) ==")
-        lines.append(f"  whole process Ir:  " + ", ".join(f"{v:,}" for v in s["process_ir"]))
-        lines.append(f"  inside WinMain Ir: " + ", ".join(f"{v:,}" for v in s["winmain_ir"]))
+        lines.append("  whole process Ir:  " + ", ".join(f"{v:,}" for v in s["process_ir"]))
+        lines.append("  inside WinMain Ir: " + ", ".join(f"{v:,}" for v in s["winmain_ir"]))
         lines.append(f"  of which Os* (simulated Windows), inclusive: {seam:,} ({100 * seam / total:.1f}%)")
         lines.append(f"  the rest (product code and the C runtime it calls): {total - seam:,} "
                      f"({100 * (total - seam) / total:.1f}%)")

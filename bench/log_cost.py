@@ -8,23 +8,20 @@ Builds bench/logcost.c with
 
     x86_64-w64-mingw32-gcc -O2 -static -o DIR/bin/logcost.exe bench/logcost.c
 
-copies the Wine scenario harness's template prefix (tests/wine/wine_harness.py,
-the same place and environment as the scenario runs: LANG=ja_JP.UTF-8,
-WINEDEBUG=-all), and runs it there twice:
+copies the template prefix of the Wine scenario harness (wineprefix.prepare_session
+of tests/wine: the same place and environment as the scenario runs,
+LANG=ja_JP.UTF-8, WINEDEBUG=-all, each program on the loader the harness picks
+for it), and runs it there twice:
   C:\TAVOTest   inside the copied prefix (tmpfs, as in the scenario runs)
   Z:\...        a folder under DIR on the repository's disk
 Output: DIR/logcost/logcost-<where>.txt (the program's raw output) and
 DIR/logcost/summary.txt / summary.json.
 """
 import argparse
-import json
 import os
 import shutil
 import subprocess
 import sys
-
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from summary import write_summary  # noqa: E402
 import tempfile
 
 sys.dont_write_bytecode = True
@@ -32,7 +29,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(REPO, "tests", "wine"))
 
-import wine_harness as H  # noqa: E402
+from common import run_cmd  # noqa: E402
+from summary import write_summary  # noqa: E402
+from wineprefix import prepare_session, wine_env, wineserver_kill  # noqa: E402
 
 
 def parse(text):
@@ -58,28 +57,25 @@ def main(argv):
     subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-static", "-Wall", "-Wextra", "-o", exe,
                     os.path.join(HERE, "logcost.c")], check=True, timeout=120)
 
-    H.require_tools(("wine", "wineserver"))
-    H.ensure_ja_locale()
-    setup = H.wine_setup("win64", H.pe_machine(exe))
-    template = H.ensure_template(setup, log=lambda m: print(m, file=sys.stderr))
-    base = tempfile.mkdtemp(prefix="tavo-bench-logcost-", dir=H.default_workdir())
+    session = prepare_session("win64", exe, tools=("wineserver",), log=lambda m: print(m, file=sys.stderr))
+    base = tempfile.mkdtemp(prefix="tavo-bench-logcost-", dir=session.workdir)
     prefix = os.path.join(base, "prefix")
     disk_dir = os.path.join(out, "logcost", "disk")
     os.makedirs(disk_dir, exist_ok=True)
     summary = {}
     try:
-        H.run_cmd(["cp", "-a", template, prefix], timeout=120, what="copy template prefix")
-        env = H.wine_env(prefix)
+        run_cmd(["cp", "-a", session.template, prefix], timeout=120, what="copy template prefix")
+        env = wine_env(prefix, arch=session.setup.arch)
         work = os.path.join(prefix, "drive_c", "TAVOTest")
         os.makedirs(work, exist_ok=True)
         shutil.copy2(exe, os.path.join(work, "logcost.exe"))
-        H.run_cmd(["wineserver", "-p"], env=env, timeout=30)
+        run_cmd(["wineserver", "-p"], env=env, timeout=30)
         # A first Wine process brings up the prefix's services before timing.
-        H.run_cmd(["wine", "cmd", "/c", "exit"], env=env, cwd=work, timeout=120, check=False)
+        run_cmd([session.setup.tool, "cmd", "/c", "exit"], env=env, cwd=work, timeout=120, check=False)
         places = {"c_tmpfs": r"C:\TAVOTest", "z_disk": "Z:" + disk_dir.replace("/", "\\")}
         for name, where in places.items():
-            r = H.run_cmd(["wine", r"C:\TAVOTest\logcost.exe", str(a.messages), where, str(a.rounds)],
-                          env=env, cwd=work, timeout=600, check=False)
+            r = run_cmd([session.setup.exe, r"C:\TAVOTest\logcost.exe", str(a.messages), where, str(a.rounds)],
+                        env=env, cwd=work, timeout=600, check=False)
             text = r.stdout.decode("utf-8", "replace")
             with open(os.path.join(res_dir, f"logcost-{name}.txt"), "w") as f:
                 f.write(text + r.stderr.decode("utf-8", "replace"))
@@ -88,7 +84,7 @@ def main(argv):
                 return 1
             summary[name] = {"where": where, **parse(text)}
     finally:
-        H.wineserver_kill(prefix)
+        wineserver_kill(prefix)
         shutil.rmtree(base, ignore_errors=True)
         shutil.rmtree(disk_dir, ignore_errors=True)
 

@@ -1,6 +1,6 @@
 /* Cost of one log message written the way TAVOSweeper writes every message
  * (_fsopen "ab" with _SH_DENYRW, fwrite, fclose), against appending to a file
- * that stays open. Built by bench/log_cost.sh:
+ * that stays open. Built by bench/log_cost.py:
  *
  *   x86_64-w64-mingw32-gcc -O2 -static -o logcost.exe bench/logcost.c
  *
