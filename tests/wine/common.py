@@ -19,11 +19,13 @@ HKCU, HKLM = 0x80000001, 0x80000002
 KEY_WOW64_64KEY, KEY_WOW64_32KEY = 0x100, 0x200
 
 # What every run traces (a scenario may trace more): the message boxes, the
-# registry calls and the DLL search restriction.
+# registry calls, the folder lookups and the DLL search restriction.
 DEFAULT_RELAY_INCLUDE = (
     "user32.MessageBoxA",
     "advapi32.RegOpenKeyExA",
     "advapi32.RegDeleteKeyExA",
+    "advapi32.RegCloseKey",
+    "shell32.SHGetSpecialFolderPathA",
     "kernel32.SetDefaultDllDirectories",
     "kernel32.SetDllDirectoryA",
 )

@@ -43,7 +43,7 @@ class Call:
     args: list
     line: int
     retval: int = None           # None: no matching Ret line (process died inside the call)
-    ret_line: int = None
+    caller: int = None           # the return address: which module made the call
 
     @property
     def name(self):
@@ -60,10 +60,14 @@ class MessageBoxCall:
 
 
 _CALL_RE = re.compile(r"^(?P<tid>(?:[0-9a-fA-F]+:)*[0-9a-fA-F]+):Call (?P<func>[\w.]+\.[\w@?$]+)\((?P<args>.*)\)"
-                      r" ret=[0-9a-fA-F]+$")
+                      r" ret=(?P<caller>[0-9a-fA-F]+)$")
 _RET_RE = re.compile(r"^(?P<tid>(?:[0-9a-fA-F]+:)*[0-9a-fA-F]+):Ret  (?P<func>[\w.]+\.[\w@?$]+)\(\)"
                      r" retval=(?P<retval>[0-9a-fA-F]+) ret=[0-9a-fA-F]+$")
 _SIMPLE_ESC = {"n": 0x0A, "r": 0x0D, "t": 0x09, '"': 0x22, "\\": 0x5C, "0": 0x00}
+# One piece of a debug string: a byte "\xhh" (a UTF-16 unit "\hhhh", Wine's own form, or
+# "\xhhhh" in a wide one), a one-letter escape, or a plain character.
+_PIECE_RE = {False: re.compile(r'\\x([0-9a-fA-F]{2})|\\([nrt"\\0])|([^"\\])'),
+             True: re.compile(r'\\x?([0-9a-fA-F]{4})|\\([nrt"\\0])|([^"\\])')}
 
 
 def decode_debugstr(s, pos=0):
@@ -72,46 +76,24 @@ def decode_debugstr(s, pos=0):
     Returns (TraceString, end) with end just past the closing quote and the
     '...' Wine adds when it cut the string."""
     wide = s.startswith('L"', pos)
-    if wide:
-        pos += 1
-    if pos >= len(s) or s[pos] != '"':
+    pos += wide
+    if not s.startswith('"', pos):
         raise ValueError(f"no debug string at {pos}: {s[pos:pos + 20]!r}")
-    i = pos + 1
-    units = []
-    width = 4 if wide else 2
-    while True:
-        if i >= len(s):
-            raise ValueError("unterminated debug string")
-        c = s[i]
-        if c == '"':
-            i += 1
-            break
-        if c == "\\":
-            e = s[i + 1:i + 2]
-            if e == "x":
-                hexdigits = s[i + 2:i + 2 + width]
-                if len(hexdigits) != width or not re.fullmatch(r"[0-9a-fA-F]+", hexdigits):
-                    raise ValueError(f"bad \\x escape at {i}: {s[i:i + 2 + width]!r}")
-                units.append(int(hexdigits, 16))
-                i += 2 + width
-                continue
-            if e in _SIMPLE_ESC:
-                units.append(_SIMPLE_ESC[e])
-                i += 2
-                continue
-            raise ValueError(f"unknown escape at {i}: {s[i:i + 2]!r}")
-        units.append(ord(c))
-        i += 1
-    cut = s.startswith("...", i)
-    if cut:
-        i += 3
+    i, units = pos + 1, []
+    while not s.startswith('"', i):
+        m = _PIECE_RE[wide].match(s, i)
+        if not m:
+            raise ValueError(f"bad escape or unterminated debug string at {i}: {s[i:i + 6]!r}")
+        code, escape, plain = m.groups()
+        units.append(int(code, 16) if code else _SIMPLE_ESC[escape] if escape else ord(plain))
+        i = m.end()
+    cut = s.startswith("...", i + 1)
+    i += 1 + 3 * cut
     if wide:
-        data = b"".join(u.to_bytes(2, "little") for u in units)
-    else:
-        if any(u > 0xFF for u in units):
-            raise ValueError("non-byte character in an ANSI debug string")
-        data = bytes(units)
-    return TraceString(data, cut, wide), i
+        return TraceString(b"".join(u.to_bytes(2, "little") for u in units), cut, wide), i
+    if any(u > 0xFF for u in units):
+        raise ValueError("non-byte character in an ANSI debug string")
+    return TraceString(bytes(units), cut, wide), i
 
 
 def parse_args(text):
@@ -190,7 +172,7 @@ def parse_relay(text):
             except ValueError as e:
                 trace.bad_lines.append((lineno, f"{e}: {line[:200]}"))
                 continue
-            call = Call(m.group("tid"), m.group("func"), args, lineno)
+            call = Call(m.group("tid"), m.group("func"), args, lineno, caller=int(m.group("caller"), 16))
             trace.calls.append(call)
             pending.setdefault(call.thread, []).append(call)
         elif ":Ret  " in line:
@@ -202,7 +184,6 @@ def parse_relay(text):
                 if stack[k].func == m.group("func"):
                     call = stack.pop(k)
                     call.retval = int(m.group("retval"), 16)
-                    call.ret_line = lineno
                     break
         elif 'trace:relay:load_list L"RelayInclude"' in line:
             trace.processes += 1
@@ -294,3 +275,31 @@ def compare_dialogs(expected, boxes, shown_titles):
 def relay_include_value(include):
     """The RelayInclude registry value for a list of functions (or one ';' string)."""
     return include if isinstance(include, str) else ";".join(include)
+
+
+def exe_calls(trace, func, image):
+    """The calls of func that the exe made itself: on its thread, returning into its image (first,
+    end). A helper process Wine starts may have its own exe at the same address."""
+    return [c for c in trace.calls_to(func)
+            if image[0] <= c.caller < image[1] and trace.main_thread in (None, c.thread)]
+
+
+def check_seam(trace, image):
+    """What the exe promises Windows whatever the scenario: every registry key it opens it closes,
+    once; no folder lookup asks the shell to create the folder."""
+    errs, open_keys = [], 0
+    for c in sorted(exe_calls(trace, "RegOpenKeyExA", image) + exe_calls(trace, "RegCloseKey", image),
+                    key=lambda c: c.line):
+        if c.name == "RegOpenKeyExA":
+            open_keys += c.retval == 0
+        elif c.retval != 0 or open_keys == 0:
+            errs.append(f"RegCloseKey({c.args[0].raw}) returned {c.retval} with {open_keys} key(s) open: "
+                        f"a handle closed twice (trace line {c.line})")
+        else:
+            open_keys -= 1
+    if open_keys:
+        errs.append(f"{open_keys} registry key(s) the exe opened were never closed")
+    errs += [f"SHGetSpecialFolderPathA asked to create folder {c.args[2].raw} (fCreate {c.args[3].raw}, "
+             f"trace line {c.line})" for c in exe_calls(trace, "SHGetSpecialFolderPathA", image)
+             if c.args[3].value != 0]
+    return errs

@@ -17,23 +17,16 @@ Debian root of its own: run the tests there with
     bash scripts/wine-root.sh run python3 tests/wine/run_wine_tests.py ...
 The x86-64 build runs on the host's own wine64 too.
 
-What a run does (wineprefix.prepare_session, then runner.ScenarioRunner per scenario)
-  - checks the tools and the ja_JP.UTF-8 locale, picks the loaders (tools on the
-    prefix's own loader, the exe on the loader of its PE machine);
-  - builds once a template prefix for that setup (wineboot -i, RelayInclude set, the
-    IFileOperation stand-in registered in every view) in build/wine-template-{win64,
-    wow64,win32} (or that name in $TAVO_WINE_TEMPLATES), again whenever anything its
-    stamp records changes: its format, the arch, the Wine version, the tool loader,
-    the traced functions or the stand-in's registration;
-  - starts its own Xvfb and openbox; per scenario copies the template (to /dev/shm, or
-    $TAVO_WINE_WORKDIR), plants, runs the exe (LANG=ja_JP.UTF-8, TZ=JST-9, +relay),
-    answers each box with xdotool, reads the trace, log, registry and files, compares,
-    then kills the prefix's Wine processes and deletes the copy;
-  - repeats a `reg export` that fails without saying the key is missing (up to 3
-    times) and a failed `reg import` or read-back (once): "retried:" on stderr.
-  Failed scenarios leave in build/wine-results/NAME (--artifacts moves it; --keep keeps
-  them and the prefix for passing ones too) relay.txt, stdout.txt, fileop-trace.txt,
-  the log, drive_c.txt (what the run left under C:\, with digests) and result.txt.
+What a run does: wineprefix.prepare_session checks the tools and the locale,
+picks the loaders (tools on the prefix's own, the exe on its PE machine's) and
+builds the template prefix once (build/wine-template-*, or in
+$TAVO_WINE_TEMPLATES; again whenever what its stamp records changes); then
+with its own Xvfb and openbox, runner.ScenarioRunner runs each scenario in a
+copy of the template (in /dev/shm, or $TAVO_WINE_WORKDIR). Wine tool runs
+that had to be repeated are printed as "retried:". A failed scenario leaves in
+build/wine-results/NAME (--artifacts moves it; --keep keeps passing ones and
+their prefix too) relay.txt, stdout.txt, fileop-trace.txt, the log,
+drive_c.txt (what the run left under C:\, with digests) and result.txt.
 
 The fields of a scenario file are described in scenario.py, beside the schema
 that checks them. The harness's own checks, and every scenario file against

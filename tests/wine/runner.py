@@ -19,12 +19,12 @@ from common import LOG_NAME, HarnessError, as_cp932, kill_group, run_cmd, tool_s
 from logcheck import compare_log
 from regfile import export_plan, full_key, parse_reg_file, registry_differences, write_reg_file
 from common import DEFAULT_RELAY_INCLUDE
-from relay import RelayTrace, compare_calls, compare_dialogs, read_relay, relay_include_value
+from relay import RelayTrace, check_seam, compare_calls, compare_dialogs, read_relay, relay_include_value
 from scenario import DEFAULT_EXE_AT, log_location, scenario_cwd, validate_scenario
 from standin import (FILEOP_TRACE, HOLD_OPEN_EXE, STANDIN_DIR, STANDIN_DLL, check_deleted_tree, check_fileop_trace,
                      fileop_registration, fileop_views, logged_deletions, parse_fileop_trace, standin_builds,
                      tree_state)
-from wineprefix import TEMPLATE_STAMP, WINE32_LOADER, current_user, unix_path, wine_env, wineserver_kill
+from wineprefix import TEMPLATE_STAMP, WINE32_LOADER, current_user, pe_image, unix_path, wine_env, wineserver_kill
 
 # What Wine's reg.exe prints (English, or Japanese in code page 932) when the
 # key to export does not exist. Only this message may be read as "absent".
@@ -165,6 +165,8 @@ class ScenarioRunner:
     # -- planting
     def plant(self):
         s = self.s
+        for path in s.get("missing", []):
+            shutil.rmtree(self.upath(path))
         for folder in s.get("folders", []):
             os.makedirs(self.upath(folder), exist_ok=True)
         for path, content in (s.get("files") or {}).items():
@@ -249,11 +251,12 @@ class ScenarioRunner:
         self.hold_open_exe = os.path.join(os.path.dirname(builds[machine]), HOLD_OPEN_EXE)
 
     def hold_files_open(self):
-        """Starts one process per hold_open path that keeps the file open without sharing."""
-        for i, path in enumerate(self.s.get("hold_open", [])):
+        """Starts one process per hold_open path that keeps the file open (path, or (path, "shared"))."""
+        for i, entry in enumerate(self.s.get("hold_open", [])):
+            path, *how = (entry,) if isinstance(entry, str) else entry
             out = os.path.join(self.result.work, f"hold-{i}.txt")
             with open(out, "wb") as fout:
-                proc = subprocess.Popen([self.setup.exe, self.hold_open_exe, self.win(path)],
+                proc = subprocess.Popen([self.setup.exe, self.hold_open_exe, self.win(path), *how],
                                         env=self.env(), stdin=subprocess.DEVNULL, stdout=fout,
                                         stderr=subprocess.DEVNULL, start_new_session=True)
             self.holders.append(proc)
@@ -418,7 +421,8 @@ class ScenarioRunner:
                         errs.append(f"{path}: content {data[:80]!r}, expected {as_cp932(want)[:80]!r}")
 
     def check_trace(self):
-        """The relay trace against the scenario's dialogs, calls and not_called."""
+        """The relay trace against the scenario's dialogs, calls and not_called, and what the exe
+        promises Windows in every run it traces whole."""
         s, r = self.s, self.result
         r.trace = read_relay(os.path.join(r.work, "relay.txt"))
         errs = r.errors
@@ -430,6 +434,9 @@ class ScenarioRunner:
         errs += compare_dialogs(s.get("dialogs", []), boxes, self.shown_titles)
         if s.get("calls"):
             errs += compare_calls(s["calls"], r.trace)
+        traced = relay_include_value(s.get("relay_include", DEFAULT_RELAY_INCLUDE))
+        if all(f in traced for f in DEFAULT_RELAY_INCLUDE):
+            errs += check_seam(r.trace, pe_image(self.exe))
         for func in s.get("not_called", []):
             made = r.trace.calls_to(func)
             if made:

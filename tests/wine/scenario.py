@@ -5,7 +5,8 @@ run_wine_tests.py with --scenarios FILE|DIR) that defines SCENARIOS, a list
 of dicts. The harness's folder is on sys.path, so a file imports the
 constants it compares with from common (PRODUCT_TITLE, MB_*, ID*, HKLM,
 KEY_WOW64_*, DEFAULT_RELAY_INCLUDE) and the machines from tavo_machine.
-SCENARIO_KEYS below is the list of fields; what each means:
+SCENARIO_FIELDS below holds the fields and what their values must be; what
+each means:
 
   name            required; letters, digits, _ . -; unique
   machine         "win64" (default) or "win32": the Windows the scenario is written for
@@ -62,8 +63,9 @@ SCENARIO_KEYS below is the list of fields; what each means:
                   build's stand-in, which deletes for real), "wine" (Wine's own
                   shell32, whose methods return E_NOTIMPL) or "unregistered"
   attributes      {path: "R" | "H" | "RH"}: planted files made read-only / hidden
-  hold_open       [path]: files another process holds open without sharing
-                  during the run
+  hold_open       [path | (path, "shared")]: files another process holds open during
+                  the run, sharing with nobody, or with readers and writers
+  missing         [path]: folders of a fresh prefix removed before the run
   deleted         [path]: exactly the items the log must show deleted without
                   an error line (a full expected "log" says so already)
   partly_deleted  [path]: folders whose failed deletion may have taken part of
@@ -101,12 +103,6 @@ from standin import FILEOP_MODES
 from wineprefix import ARCHES
 
 SCENARIO_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "scenarios")
-SCENARIO_KEYS = {
-    "name", "description", "registry", "folders", "files", "exe_at", "cwd", "dialogs", "exit_code",
-    "log", "log_at", "check_log_times", "registry_after", "files_after", "calls", "relay_include",
-    "timeout_dialog", "timeout_exit", "env", "not_called", "runs", "machine",
-    "fileop", "hold_open", "partly_deleted", "deleted", "attributes",
-}
 DIALOG_KEYS = {"answer", "text", "title", "style", "result"}
 # What a scenario may answer a message box with (xdotool key names).
 ANSWER_KEYS = ("y", "n", "Escape", "Return")
@@ -114,48 +110,48 @@ DEFAULT_EXE_AT = "C:\\TAVOTest\\" + EXE_NAME
 PROFILE_TAVO = "C:\\users\\{user}\\TAVO"
 
 
+def _dialog_ok(d):
+    return isinstance(d, dict) and set(d) <= DIALOG_KEYS and d.get("answer") in ANSWER_KEYS
+
+
+def _values_ok(keys):
+    return all(v is None or isinstance(v, dict) for v in keys.values())
+
+
+# Every field a scenario may hold, with what its value must be (None: not checked here).
+SCENARIO_FIELDS = {
+    "name": (lambda v: re.fullmatch(r"[\w.-]+", v), "a word of letters, digits, _ . -"),
+    "machine": (lambda v: v in ARCHES, f"one of {ARCHES}"),
+    "dialogs": (lambda v: isinstance(v, list) and all(map(_dialog_ok, v)),
+                f"a list of {{answer: one of {ANSWER_KEYS}}} with only {sorted(DIALOG_KEYS)}"),
+    "log": (lambda v: isinstance(v, (str, bytes, type(None))), "str, bytes or None"),
+    "registry": (_values_ok, "{key: {name: value}}"),
+    "registry_after": (_values_ok, "{key: None or {name: value}}"),
+    "calls": (lambda v: all(isinstance(c, (tuple, list)) and len(c) == 3 and isinstance(c[0], str)
+                            and isinstance(c[1], (tuple, list)) for c in v), "[(func, args, retval)]"),
+    "not_called": (lambda v: isinstance(v, list) and all(isinstance(f, str) for f in v), "[function name]"),
+    "runs": (lambda v: isinstance(v, int) and 1 <= v <= 5, "1 to 5"),
+    "fileop": (lambda v: v in FILEOP_MODES, f"one of {FILEOP_MODES}"),
+    **dict.fromkeys(("description", "folders", "files", "exe_at", "cwd", "exit_code", "log_at",
+                     "check_log_times", "files_after", "relay_include", "timeout_dialog", "timeout_exit",
+                     "env", "hold_open", "partly_deleted", "deleted", "attributes", "missing")),
+}
+
+
 def validate_scenario(s):
     """Problems with a scenario's data (list of str; empty when fine)."""
-    errs = []
-    name = s.get("name")
-    if not isinstance(name, str) or not re.fullmatch(r"[\w.-]+", name or ""):
-        errs.append(f"name must be a word-like str, got {name!r}")
-    for k in set(s) - SCENARIO_KEYS:
-        errs.append(f"unknown field {k!r}")
-    dialogs = s.get("dialogs", [])
-    if not isinstance(dialogs, list):
-        errs.append("dialogs must be a list")
-        dialogs = []
-    for i, d in enumerate(dialogs, 1):
-        if not isinstance(d, dict):
-            errs.append(f"dialog {i} must be a dict")
+    errs = [] if "name" in s else ["name is missing"]
+    for key, value in s.items():
+        if key not in SCENARIO_FIELDS:
+            errs.append(f"unknown field {key!r}")
             continue
-        for k in set(d) - DIALOG_KEYS:
-            errs.append(f"dialog {i}: unknown field {k!r}")
-        if d.get("answer") not in ANSWER_KEYS:
-            errs.append(f"dialog {i}: answer must be one of {ANSWER_KEYS}, got {d.get('answer')!r}")
-    if "log" in s and not isinstance(s["log"], (str, bytes, type(None))):
-        errs.append("log must be str, bytes or None")
-    for key, vals in (s.get("registry") or {}).items():
-        if vals is not None and not isinstance(vals, dict):
-            errs.append(f"registry[{key!r}] must be a dict of values")
-    for key, vals in (s.get("registry_after") or {}).items():
-        if vals is not None and not isinstance(vals, dict):
-            errs.append(f"registry_after[{key!r}] must be None or a dict")
-    for c in s.get("calls") or []:
-        if not (isinstance(c, (tuple, list)) and len(c) == 3 and isinstance(c[0], str)
-                and isinstance(c[1], (tuple, list))):
-            errs.append(f"calls entry must be (func, args, retval): {c!r}")
-    if s.get("machine", "win64") not in ARCHES:
-        errs.append(f"machine must be one of {ARCHES}, got {s.get('machine')!r}")
-    runs = s.get("runs", 1)
-    if not (isinstance(runs, int) and 1 <= runs <= 5):
-        errs.append(f"runs must be 1 to 5, got {runs!r}")
-    if s.get("fileop", "standin") not in FILEOP_MODES:
-        errs.append(f"fileop must be one of {FILEOP_MODES}, got {s.get('fileop')!r}")
-    nc = s.get("not_called", [])
-    if not (isinstance(nc, list) and all(isinstance(f, str) for f in nc)):
-        errs.append("not_called must be a list of function names")
+        check, what = SCENARIO_FIELDS[key] or (None, None)
+        try:
+            ok = check is None or check(value)
+        except (AttributeError, TypeError):
+            ok = False
+        if not ok:
+            errs.append(f"{key} must be {what}, got {value!r:.80}")
     return errs
 
 

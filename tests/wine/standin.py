@@ -100,7 +100,7 @@ def check_fileop_trace(events, deletions, exe_win):
     the exe's own process loaded it; one object per deletion, never a batch; on each, exactly
     SetOperationFlags(0x214), DeleteItem(the item, no sink), PerformOperations once,
     GetAnyOperationsAborted, up to the call the log names as failed; each object destroyed
-    once, after its last call, so none is leaked."""
+    once, after its last call, so none is leaked; each queued shell item released by the exe."""
     errs = []
     wanted = [(p, failed) for p, failed in deletions if failed not in NO_OBJECT]
     loads = [f for e, f in events if e == "load"]
@@ -130,6 +130,16 @@ def check_fileop_trace(events, deletions, exe_win):
             bad = e == failed and not (int(f["hr"], 16) & 0x80000000 or f.get("aborted") == "1")
             if bad or (e != failed and int(f["hr"], 16) & 0x80000000):
                 errs.append(f"object {obj}: {e} hr={f['hr']} but the log says {failed or 'no call'} failed")
+    # The stand-in lets go of each queued item after its object's end: the count Release returns
+    # then is 0 only when the exe has released the item itself.
+    released = {}
+    for e, f in events:
+        if e == "ItemRelease":
+            released.setdefault(f["item"], []).append(f["refs"])
+    for e, f in events:
+        if e == "DeleteItem" and int(f["hr"], 16) == 0 and released.get(f["obj"]) != ["0"]:
+            errs.append(f"object {f['obj']}: its shell item counted {released.get(f['obj'], 'no release')} "
+                        "when the stand-in let go, expected ['0']: the exe never released it")
     for obj, evs in objects.items():
         names = [e for e, _ in evs]
         if names.count("destroy") != 1:

@@ -91,18 +91,6 @@ def log_bytes(lines):
     return out
 
 
-def golden_from_log(data):
-    """A log's bytes in the golden format, for writing a new golden file."""
-    out = []
-    for raw in data.split(b"\r\n")[:-1]:
-        if len(raw) == 128 and raw.startswith(b"********** "):
-            text = raw[11:].rstrip(b"*").rstrip(b" ")
-            out.append("@" + text[:-24].decode("cp932"))
-        else:
-            out.append(raw.decode("cp932"))
-    return "".join(l + "\n" for l in out)
-
-
 def questions(lines):
     """Indexes of the lines that record an answered question."""
     return [i for i, l in enumerate(lines) if l.startswith("[ConfirmDeleteItem] ")]

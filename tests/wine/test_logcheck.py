@@ -45,6 +45,9 @@ class LogTest(unittest.TestCase):
             (None, actual, ["should not exist"]),
             (actual, None, ["log file missing"]),
             (actual, actual.replace(b"2024/05/06 07:08:09", b"2024/05/05 22:08:09"), ["outside the run"]),
+            # The milliseconds must come from the clock: three banners all at .123 did not.
+            (actual * 3, actual * 3, ["all 3 banner times end in .123"]),
+            (actual * 3, actual + actual.replace(b".123", b".124") + actual, []),
         ]
         for expected, got, want in cases:
             with self.subTest(expected=expected, got=got):
@@ -55,5 +58,6 @@ class LogTest(unittest.TestCase):
 
     def test_banner_times(self):
         data = b"x\r\n" + BANNER_BODY + b"\r\nLastError=0x00000000\r\n" + BANNER_BODY.replace(b"123", b"999")
-        self.assertEqual(H.banner_times(data), [("#1 アンインストール開始", datetime.datetime(2024, 5, 6, 7, 8, 9, 123000)),
-                                                ("#1 アンインストール開始", datetime.datetime(2024, 5, 6, 7, 8, 9, 999000))])
+        title = "#1 アンインストール開始"
+        self.assertEqual(H.banner_times(data), [(title, datetime.datetime(2024, 5, 6, 7, 8, 9, 123000)),
+                                                (title, datetime.datetime(2024, 5, 6, 7, 8, 9, 999000))])

@@ -37,6 +37,8 @@ class DebugStringTest(unittest.TestCase):
             (r'"\x83A\x93\x5c"', b"\x83A\x93\\", False, False),
             (r'"\x97\x98\x97p\x8e\xd2\x83\\\x83t"...', "利用者ソフ".encode("cp932"), True, False),
             (r'L"\x3042b"', "あb".encode("utf-16-le"), False, True),
+            # Wine's own form, as it traced a Start-menu path here.
+            (r'L"s\\\30df\30e9"', "s\\ミラ".encode("utf-16-le"), False, True),
             (r'L"x"...', "x".encode("utf-16-le"), True, True),
         ]
         for text, data, cut, wide in cases:
@@ -142,6 +144,31 @@ class RelayParseTest(unittest.TestCase):
                   '00000000,00020019,0021ed18) ret=1400016d3\n'
                   '0124:Ret  advapi32.RegOpenKeyExA() retval=00000000 ret=1400016d3\n')
         self.assertEqual(H.compare_calls([good_open, good_del], H.parse_relay(TRACE + helper)), [])
+
+    def test_seam(self):
+        def call(func, args, retval, caller="401234"):
+            return f"0140:Call {func}({args}) ret={caller}\n0140:Ret  {func}() retval={retval:08x} ret={caller}\n"
+        opened = call("advapi32.RegOpenKeyExA", '80000002,00405000 "SOFTWARE",00000000,00020119,0061eb38', 0)
+        closed = call("advapi32.RegCloseKey", "00000068", 0)
+        folder = "00000000,0061e000,00000018,0000000{}"
+        cases = [
+            ("opened, closed", opened + closed, None),
+            ("a failed open needs no close", call("advapi32.RegOpenKeyExA", "80000002,00405000", 2), None),
+            ("never closed", opened + opened + closed, "1 registry key(s) the exe opened were never closed"),
+            ("closed twice", opened + closed + call("advapi32.RegCloseKey", "00000068", 6), "closed twice"),
+            ("a close before any open", closed + opened + closed, "closed twice"),
+            ("Wine's own calls are not the exe's", opened + closed + call("advapi32.RegCloseKey", "00000070", 6,
+                                                                          caller="7b012345"), None),
+            ("nor another process's at the same address", TRACE.splitlines(True)[0] + opened + closed +
+             closed.replace("0140:", "0150:"), None),
+            ("a lookup", call("shell32.SHGetSpecialFolderPathA", folder.format(0), 1), None),
+            ("a lookup that creates", call("shell32.SHGetSpecialFolderPathA", folder.format(1), 1), "create folder"),
+        ]
+        for what, text, want in cases:
+            with self.subTest(what):
+                errs = H.check_seam(H.parse_relay(text), (0x400000, 0x420000))
+                self.assertEqual(len(errs), want is not None, errs)
+                self.assertIn(want or "", "".join(errs))
 
     def test_compare_dialogs(self):
         boxes = H.parse_relay(TRACE).message_boxes()

@@ -32,15 +32,20 @@ class ScenarioDataTest(unittest.TestCase):
     def test_validate(self):
         cases = [
             ({"name": "ok", "dialogs": [{"answer": "y"}, {"answer": "Escape", "text": "x"}]}, []),
-            ({"name": "bad name"}, ["name"]),
-            ({"name": "a", "dialogs": [{"answer": "Y"}]}, ["answer"]),
-            ({"name": "a", "dialogs": [{"answer": "y", "txt": "x"}]}, ["unknown field 'txt'"]),
+            ({"name": "bad name"}, ["name must be"]),
+            ({"name": 5}, ["name must be"]),
+            ({"description": "no name"}, ["name is missing"]),
+            ({"name": "a", "dialogs": [{"answer": "Y"}]}, ["dialogs must be"]),
+            ({"name": "a", "dialogs": [{"answer": "y", "txt": "x"}]}, ["dialogs must be"]),
+            ({"name": "a", "dialogs": {"answer": "y"}}, ["dialogs must be"]),
             ({"name": "a", "log_path": "x"}, ["unknown field 'log_path'"]),
             ({"name": "a", "log": 5}, ["log must be"]),
-            ({"name": "a", "calls": [("F", 1, 0)]}, ["calls entry"]),
-            ({"name": "a", "registry_after": {"HKLM\\X": True}}, ["registry_after"]),
-            ({"name": "a", "not_called": "RegDeleteKeyExA"}, ["not_called"]),
+            ({"name": "a", "calls": [("F", 1, 0)]}, ["calls must be"]),
+            ({"name": "a", "registry_after": {"HKLM\\X": True}}, ["registry_after must be"]),
+            ({"name": "a", "registry": [r"HKLM\X"]}, ["registry must be"]),
+            ({"name": "a", "not_called": "RegDeleteKeyExA"}, ["not_called must be"]),
             ({"name": "a", "fileop": "shell32"}, ["fileop must be"]),
+            ({"name": "a", "runs": 0, "machine": "win16"}, ["runs must be", "machine must be"]),
         ]
         for s, want in cases:
             with self.subTest(s=s):

@@ -20,6 +20,7 @@ PerformOperations obj=1 queued=1 hr=0x00000000
 GetAnyOperationsAborted obj=1 aborted=0 hr=0x00000000
 Release obj=1 refs=0
 destroy obj=1 live=0
+ItemRelease item=1 refs=0
 unload live=0
 """
 EXE = r"C:\TAVOTest\TAVOSweeper.exe"
@@ -36,7 +37,7 @@ def edited(trace, *subs):
 def second_object(trace):
     """The trace's object made again as number 2, for a second item."""
     body = trace[trace.index("DllGetClassObject"):trace.index("unload")]
-    return trace.replace("unload", body.replace("obj=1", "obj=2") + "unload")
+    return trace.replace("unload", body.replace("obj=1", "obj=2").replace("item=1", "item=2") + "unload")
 
 
 class DeletionCheckTest(unittest.TestCase):
@@ -72,6 +73,8 @@ class DeletionCheckTest(unittest.TestCase):
             ("one object for two deletions", FILEOP_TRACE, ok * 2, "1 file-operation object(s) made for 2"),
             ("never released", edited(FILEOP_TRACE, ("Release obj=1 refs=0\ndestroy obj=1 live=0\n", "")), ok,
              "destroyed 0 times"),
+            ("the exe kept the shell item", edited(FILEOP_TRACE, ("item=1 refs=0", "item=1 refs=1")), ok,
+             "counted ['1']"),
             ("used after its release", edited(FILEOP_TRACE, ("unload", "GetAnyOperationsAborted obj=1 aborted=0 "
                                                              "hr=0x00000000\nunload")), ok, "used after"),
             ("a failure the log tells", edited(FILEOP_TRACE, (

@@ -39,23 +39,35 @@ class WineSetupTest(unittest.TestCase):
                 got = H.wine_setup(arch, machine, have)
                 self.assertEqual((got.arch, got.tool, got.exe, os.path.basename(got.template)), (arch, *want))
 
-    def test_pe_machine(self):
+    def test_pe_header(self):
+        def pe(off, signature, machine, magic=0, base=0, size=0):
+            """e_lfanew at 0x3C; at off the signature and machine, at off + 24 the optional header's
+            magic, the image base (off + 52 in PE32, 8 bytes at off + 48 in PE32+), the size at off + 80."""
+            head = bytearray(b"MZ".ljust(0x200, b"\0"))
+            head[0x3C:0x40] = off.to_bytes(4, "little")
+            head[off:off + 6] = signature + machine.to_bytes(2, "little")
+            head[off + 24:off + 26] = magic.to_bytes(2, "little")
+            at, width = (off + 52, 4) if magic == 0x10B else (off + 48, 8)
+            head[at:at + width] = base.to_bytes(width, "little")
+            head[off + 80:off + 84] = size.to_bytes(4, "little")
+            return bytes(head)
+
         d = tempfile.mkdtemp()
         self.addCleanup(lambda: shutil.rmtree(d, ignore_errors=True))
         for name, data, want in [
-                ("pe32", b"MZ" + b"\0" * 0x3A + (0x80).to_bytes(4, "little") + b"\0" * 0x40 + b"PE\0\0\x4c\x01", 0x14C),
-                ("pe64", b"MZ" + b"\0" * 0x3A + (0x40).to_bytes(4, "little") + b"PE\0\0\x64\x86", 0x8664),
+                ("pe32", pe(0x80, b"PE\0\0", 0x14C, 0x10B, 0x400000, 0x2F000), (0x14C, (0x400000, 0x42F000))),
+                ("pe64", pe(0x40, b"PE\0\0", 0x8664, 0x20B, 0x140000000, 0x31000),
+                 (0x8664, (0x140000000, 0x140031000))),
                 ("elf", b"\x7fELF" + b"\0" * 100, None),
-                ("no_pe", b"MZ" + b"\0" * 0x3A + (0x40).to_bytes(4, "little") + b"NE\0\0\x4c\x01", None)]:
+                ("no_pe", pe(0x40, b"NE\0\0", 0x14C), None)]:
             with self.subTest(name):
                 path = os.path.join(d, name)
                 with open(path, "wb") as f:
                     f.write(data)
                 if want is None:
-                    with self.assertRaises(H.SetupError):
-                        H.pe_machine(path)
+                    self.assertRaises(H.SetupError, H.pe_machine, path)
                 else:
-                    self.assertEqual(H.pe_machine(path), want)
+                    self.assertEqual((H.pe_machine(path), H.pe_image(path)), want)
 
 
 class PrefixPathTest(unittest.TestCase):

@@ -71,8 +71,8 @@ class WineSetup:
     template: str      # default template prefix folder for this setup
 
 
-def pe_machine(path):
-    """The PE file header's Machine field (0x14C i386, 0x8664 x86-64)."""
+def _pe_field(path, at, size):
+    """size bytes at offset at from the PE signature of the file path, as a number."""
     with open(path, "rb") as f:
         head = f.read(4096)
     if head[:2] != b"MZ" or len(head) < 0x40:
@@ -80,7 +80,20 @@ def pe_machine(path):
     off = int.from_bytes(head[0x3C:0x40], "little")
     if head[off:off + 4] != b"PE\0\0":
         raise SetupError(f"{path} has no PE header")
-    return int.from_bytes(head[off + 4:off + 6], "little")
+    return int.from_bytes(head[off + at:off + at + size], "little")
+
+
+def pe_machine(path):
+    """The PE file header's Machine field (0x14C i386, 0x8664 x86-64)."""
+    return _pe_field(path, 4, 2)
+
+
+def pe_image(path):
+    """(first, end) addresses of the image at its preferred base, where Wine loads the exe: the
+    calls it makes itself return there."""
+    pe32 = _pe_field(path, 24, 2) == 0x10B
+    base = _pe_field(path, 52, 4) if pe32 else _pe_field(path, 48, 8)
+    return base, base + _pe_field(path, 80, 4)
 
 
 def wine_setup(arch, exe_machine, have=os.access):
@@ -142,7 +155,9 @@ def wineserver_kill(prefix, timeout=15):
 
 
 def ensure_template(setup, path=None, *, timeout=600, log=None):
-    """Return the template prefix path for setup, building it when missing or stale.
+    """Return the template prefix path for setup, building it when missing or when anything its
+    stamp records differs: the stamp's format, the arch, the Wine version, the tool loader, the
+    traced functions (RelayInclude) or the stand-in's registration.
 
     Built in a sibling temp folder and renamed in place, so a killed build never
     leaves a half-made template that later runs would trust."""

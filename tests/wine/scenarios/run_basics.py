@@ -4,7 +4,11 @@ import tavo_machine as M
 
 START = "ツールによるTAVO利用者ソフトのアンインストールを開始します。\nよろしいですか?\n"
 CLOSING = "ツールによるTAVO利用者ソフトのアンインストールを終了します。\n"
-EMPTY_RUN = M.log_bytes(M.golden_lines("empty_64.log", host=True))
+EMPTY_LINES = M.golden_lines("empty_64.log", host=True)
+EMPTY_RUN = M.log_bytes(EMPTY_LINES)
+# Without a Startup folder, step #24 ends at its lookup.
+NO_STARTUP_RUN = M.log_bytes(EMPTY_LINES[:-4] + ["[GetFolderPath] CSIDL_COMMON_STARTUP Path", " Not Found",
+                                                 EMPTY_LINES[-1]])
 # kernel32 forwards both to kernelbase; GetProcAddress hands out whichever the
 # relay wraps, so both names are traced.
 SYSTEM_INFO_CALLS = ["kernel32.GetNativeSystemInfo", "kernelbase.GetNativeSystemInfo",
@@ -78,5 +82,24 @@ SCENARIOS = [
                   ("ole32.CoInitialize", (0,), None),
                   ("user32.MessageBoxA", (0,), IDCANCEL)],
         "not_called": ["kernel32.SetDllDirectoryA", "kernelbase.SetDllDirectoryA"],
+    },
+    {
+        "name": "startup_folder_missing",
+        "description": "The common Startup folder is missing: the tool asks the shell for it without having "
+                       "it created, and it stays missing",
+        "missing": [M.STARTUP],
+        "dialogs": OK_DIALOGS,
+        "log": NO_STARTUP_RUN,
+        "files_after": {M.STARTUP: None},
+    },
+    {
+        "name": "log_held_open_shared",
+        "description": "Another process holds the log open, sharing reading and writing: the tool opens it "
+                       "for nobody else, so every open fails; the run goes on, ends as usual and writes "
+                       "nothing into that file",
+        "files": {r"C:\TAVOTest\TAVOSweeper.log": b"held\r\n"},
+        "hold_open": [(r"C:\TAVOTest\TAVOSweeper.log", "shared")],
+        "dialogs": OK_DIALOGS,
+        "log": b"held\r\n",
     },
 ]

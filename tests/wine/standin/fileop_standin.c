@@ -7,7 +7,9 @@
    real; it is never shipped.
 
    - SetOperationFlags keeps the flags.
-   - DeleteItem queues the item (it holds a reference until the object goes).
+   - DeleteItem queues the item and holds a reference to it past the object's
+     end: it lets go when the next object is made or the process ends, and
+     traces the count Release returns, 0 only if the caller let go first.
    - PerformOperations deletes every queued item permanently, a folder with
      all it holds, through Wine's SHFileOperationW (FO_DELETE) with the flags
      that were set. FOF_NOERRORUI is added: the shell's own error dialogs
@@ -42,6 +44,11 @@ typedef struct FileOp {
   int count;
   BOOL aborted;
 } FileOp;
+
+/* Items of destroyed objects whose reference is still held, with their object. */
+static IShellItem* g_kept[kMaxQueued];
+static LONG g_keptBy[kMaxQueued];
+static int g_keptCount;
 
 static LONG g_live;    /* objects not yet destroyed */
 static LONG g_serial;  /* objects made so far: their numbers */
@@ -136,12 +143,23 @@ static ULONG STDMETHODCALLTYPE Release(IFileOperation* iface) {
   LONG refs = InterlockedDecrement(&op->refs);
   Trace("Release obj=%ld refs=%ld", op->id, refs);
   if (refs == 0) {
-    for (int i = 0; i < op->count; i++) IShellItem_Release(op->queued[i]);
+    for (int i = 0; i < op->count && g_keptCount < kMaxQueued; i++) {
+      g_keptBy[g_keptCount] = op->id;
+      g_kept[g_keptCount++] = op->queued[i];
+    }
     LONG live = InterlockedDecrement(&g_live);
     Trace("destroy obj=%ld live=%ld", op->id, live);
     HeapFree(GetProcessHeap(), 0, op);
   }
   return (ULONG)refs;
+}
+
+static void LetGoOfItems(void) {
+  for (int i = 0; i < g_keptCount; i++) {
+    ULONG left = IShellItem_Release(g_kept[i]);
+    Trace("ItemRelease item=%ld refs=%lu", g_keptBy[i], left);
+  }
+  g_keptCount = 0;
 }
 
 static HRESULT STDMETHODCALLTYPE SetOperationFlags(IFileOperation* iface, DWORD flags) {
@@ -277,6 +295,7 @@ static HRESULT STDMETHODCALLTYPE CreateInstance(IClassFactory* iface, IUnknown* 
   (void)iface;
   *out = NULL;
   if (outer) return CLASS_E_NOAGGREGATION;
+  LetGoOfItems();
   FileOp* op = (FileOp*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof *op);
   if (!op) return E_OUTOFMEMORY;
   op->iface.lpVtbl = (IFileOperationVtbl*)&kFileOpVtbl;
@@ -324,6 +343,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved) {
     Utf8(exe, utf8, sizeof utf8);
     Trace("load process=%s pid=%lu", utf8, GetCurrentProcessId());
   } else if (reason == DLL_PROCESS_DETACH) {
+    LetGoOfItems();
     Trace("unload live=%ld", g_live);
   }
   return TRUE;
