@@ -21,6 +21,7 @@ import struct
 import subprocess
 import sys
 import time
+from pathlib import Path
 
 try:
     import pefile
@@ -53,6 +54,14 @@ ICON_GROUP_ID = 101
 ICON_LAYOUT = [(size, bpp) for bpp in (4, 8, 32) for size in (16, 32, 48)]
 # The version resource's string table: Japanese, strings in UTF-16 (1200).
 VERSION_TABLE, VERSION_TRANSLATION = "041104B0", "0x0411 0x04b0"
+
+# The optional-header fields objdump -p prints: its name, pefile's name, and
+# the base objdump prints it in.
+OBJDUMP_FIELDS = (("Magic", "Magic", 16), ("MajorOSystemVersion", "MajorOperatingSystemVersion", 10),
+                  ("MinorOSystemVersion", "MinorOperatingSystemVersion", 10),
+                  ("MajorSubsystemVersion", "MajorSubsystemVersion", 10),
+                  ("MinorSubsystemVersion", "MinorSubsystemVersion", 10),
+                  ("Subsystem", "Subsystem", 16), ("DllCharacteristics", "DllCharacteristics", 16))
 
 LIST_HEADER = """\
 # Imports of the 32-bit TAVOSweeper.exe, compared exactly by check_exe.py.
@@ -160,10 +169,12 @@ def region(pe, off):
 
 class Report:
     def __init__(self):
-        self.failed = 0
+        self.passed = self.failed = 0
 
     def check(self, name, ok, detail):
-        if not ok:
+        if ok:
+            self.passed += 1
+        else:
             self.failed += 1
         print("%s %s: %s" % ("PASS" if ok else "FAIL", name, detail))
 
@@ -206,13 +217,11 @@ def objdump_reading(path):
     if out is None:
         return None, err
     fields = {}
-    for key in ("Magic", "MajorOSystemVersion", "MinorOSystemVersion",
-                "MajorSubsystemVersion", "MinorSubsystemVersion",
-                "Subsystem", "DllCharacteristics"):
+    for key, _, base in OBJDUMP_FIELDS:
         m = re.search(r"^%s\s+([0-9a-fA-F]+)" % key, out, re.M)
         if not m:
             return None, "objdump printed no %s" % key
-        fields[key] = int(m.group(1), 16 if key in ("Magic", "Subsystem", "DllCharacteristics") else 10)
+        fields[key] = int(m.group(1), base)
     m = re.search(r"^Time/Date\s+(.+)$", out, re.M)
     if not m:
         return None, "objdump printed no Time/Date"
@@ -370,8 +379,7 @@ def check_imports(rep, pe, imports_path):
 def check_manifest(rep, res, manifest_path):
     name = os.path.basename(manifest_path)
     try:
-        with open(manifest_path, "rb") as f:
-            want = f.read()
+        want = Path(manifest_path).read_bytes()
     except OSError as e:
         rep.check("manifest", False, "cannot read %s: %s" % (manifest_path, e))
         return
@@ -490,12 +498,8 @@ def check_objdump(rep, pe, path):
     if od is None:
         rep.check("objdump agrees", False, err)
         return
-    oh = pe.OPTIONAL_HEADER
-    ours = {"Magic": oh.Magic, "MajorOSystemVersion": oh.MajorOperatingSystemVersion,
-            "MinorOSystemVersion": oh.MinorOperatingSystemVersion,
-            "MajorSubsystemVersion": oh.MajorSubsystemVersion,
-            "MinorSubsystemVersion": oh.MinorSubsystemVersion, "Subsystem": oh.Subsystem,
-            "DllCharacteristics": oh.DllCharacteristics, "Time/Date": pe.FILE_HEADER.TimeDateStamp}
+    ours = {key: getattr(pe.OPTIONAL_HEADER, attr) for key, attr, _ in OBJDUMP_FIELDS}
+    ours["Time/Date"] = pe.FILE_HEADER.TimeDateStamp
     try:
         # objdump -p shows neither delay-loaded imports nor names for
         # ordinals, so compare the plain named imports only.
@@ -510,10 +514,8 @@ def check_objdump(rep, pe, path):
 
 def check_all(path, imports_path, manifest_path):
     rep = Report()
-    with open(path, "rb") as f:
-        data = f.read()
     try:
-        pe = load_pe(data)
+        pe = load_pe(Path(path).read_bytes())
     except PEError as e:
         rep.check("PE headers", False, str(e))
         return rep
@@ -538,10 +540,7 @@ def check_all(path, imports_path, manifest_path):
 
 
 def same(a, b):
-    with open(a, "rb") as f:
-        da = f.read()
-    with open(b, "rb") as f:
-        db = f.read()
+    da, db = Path(a).read_bytes(), Path(b).read_bytes()
     if da == db:
         print("PASS same: %s and %s are identical (%d bytes)" % (a, b, len(da)))
         return 0
@@ -571,8 +570,7 @@ def main(argv):
         ap.error("give one exe")
     try:
         if args.list_imports:
-            with open(args.exe[0], "rb") as f:
-                entries = imports(load_pe(f.read()))
+            entries = imports(load_pe(Path(args.exe[0]).read_bytes()))
             sys.stdout.write(LIST_HEADER + LIST_UNREVIEWED + "".join(e + "\n" for e in entries))
             return 0
         rep = check_all(args.exe[0], args.imports, args.manifest)

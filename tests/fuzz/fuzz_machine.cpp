@@ -6,9 +6,14 @@
 #include "platform/sim/sim_internal.h"
 
 namespace fuzz {
-namespace {
 
 const char kGuid[] = "{5E2B9C41-3D7A-4F68-B1C0-7A94D2E6F813}";
+const char* const kArchives[5] = {"TAVOCryptJNI.jar", "TAVOCryptSignJNI.jar",
+                                  "TAVOCryptAuthJNI.jar", "TAVOUserCertService.jar",
+                                  "TAVOUserCertServiceMain.jar"};
+
+namespace {
+
 const char kStartMenu[] = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
 const long long kDefaultSeconds = 1796710190LL;  // what sim::Reset sets
 
@@ -30,20 +35,10 @@ const char* const kRegBases[8] = {
     "Microsoft\\Cryptography\\Defaults\\Provider",
 };
 
-const char* const kValueNames[12] = {
-    "DisplayName",
-    "DisplayVersion",
-    "InstallLocation",
-    "InstallDate",
-    "InstallPath",
-    "Major",
-    "Minor",
-    "Revision",
-    "CurrentVersion",
-    "JavaHome",
-    "",
-    "Image Path",
-};
+const char* const kValueNames[12] = {"DisplayName", "DisplayVersion", "InstallLocation",
+                                     "InstallDate", "InstallPath",    "Major",
+                                     "Minor",       "Revision",       "CurrentVersion",
+                                     "JavaHome",    "",               "Image Path"};
 
 const DWORD kValueTypes[8] = {REG_SZ,    REG_EXPAND_SZ, REG_DWORD, REG_BINARY,
                               REG_QWORD, REG_MULTI_SZ,  REG_NONE,  REG_SZ};
@@ -51,52 +46,21 @@ const DWORD kValueTypes[8] = {REG_SZ,    REG_EXPAND_SZ, REG_DWORD, REG_BINARY,
 const int kAnswers[16] = {IDYES, IDNO, IDCANCEL, IDOK,  0,     3,    4,    5,
                           10,    11,   -1,       32000, IDYES, IDNO, IDOK, IDCANCEL};
 
-const LONG kRegErrors[8] = {
-    ERROR_ACCESS_DENIED,
-    ERROR_FILE_NOT_FOUND,
-    1018,  // ERROR_KEY_DELETED
-    ERROR_MORE_DATA,
-    ERROR_INVALID_HANDLE,
-    87,    // ERROR_INVALID_PARAMETER
-    1450,  // ERROR_NO_SYSTEM_RESOURCES
-    ERROR_NO_MORE_ITEMS,
-};
+// 1018 ERROR_KEY_DELETED, 87 ERROR_INVALID_PARAMETER, 1450 ERROR_NO_SYSTEM_RESOURCES.
+const LONG kRegErrors[8] = {ERROR_ACCESS_DENIED,  ERROR_FILE_NOT_FOUND, 1018, ERROR_MORE_DATA,
+                            ERROR_INVALID_HANDLE, 87,                   1450, ERROR_NO_MORE_ITEMS};
 
-const HRESULT kShellErrors[8] = {
-    E_FAIL,
-    (HRESULT)0x80070005u,  // access denied
-    (HRESULT)0x80070020u,  // sharing violation
-    (HRESULT)0x800704C7u,  // cancelled
-    (HRESULT)0x80004003u,  // E_POINTER
-    (HRESULT)0x80070002u,  // not found
-    E_NOTIMPL,
-    (HRESULT)0x8000FFFFu,  // E_UNEXPECTED
-};
+// E_FAIL, access denied, sharing violation, cancelled, E_POINTER, not found,
+// E_NOTIMPL, E_UNEXPECTED.
+const HRESULT kShellErrors[8] = {E_FAIL,
+                                 (HRESULT)0x80070005u, (HRESULT)0x80070020u, (HRESULT)0x800704C7u,
+                                 (HRESULT)0x80004003u, (HRESULT)0x80070002u, E_NOTIMPL,
+                                 (HRESULT)0x8000FFFFu};
 
 // Subkey names for trees: conversions, trail bytes that are 0x5C ("ソ",
-// "表", "能"), dots, a long name, and one of the tool's own names.
-const char* const kTreeNames[12] = {
-    "a",
-    "Sub",
-    "%s%n%x",
-    "%%",
-    "ソ",
-    "表能",
-    "..",
-    " .",
-    kGuid,
-    "TAVO",
-    "Version",
-    "kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk"
-    "kk"
-    "kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk"
-    "kk"
-    "kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk",
-};
-
-const char* const kArchives[5] = {"TAVOCryptJNI.jar", "TAVOCryptSignJNI.jar",
-                                  "TAVOCryptAuthJNI.jar", "TAVOUserCertService.jar",
-                                  "TAVOUserCertServiceMain.jar"};
+// "表", "能"), dots, a long name, and the tool's own names.
+const std::string kTreeNames[12] = {"a",  "Sub", "%s%n%x", "%%",   "ソ",      "表能",
+                                    "..", " .",  kGuid,    "TAVO", "Version", std::string(246, 'k')};
 
 // Bounds that keep one run to a few milliseconds.
 enum {
@@ -109,6 +73,11 @@ enum {
 };
 
 using sim::detail::IsLead;
+
+bool HasDrive(const std::string& s) {
+  return s.size() >= 2 && s[1] == ':' &&
+         ((s[0] >= 'A' && s[0] <= 'Z') || (s[0] >= 'a' && s[0] <= 'z'));
+}
 
 std::string Fold(const std::string& s) {
   std::string out = s;
@@ -123,17 +92,20 @@ std::string Fold(const std::string& s) {
   return out;
 }
 
-bool ValidFsName(const std::string& name) {
+// The name with '_' for every character Windows refuses in a file name.
+std::string FsSafe(std::string name) {
   for (size_t i = 0; i < name.size(); ++i) {
     unsigned char c = (unsigned char)name[i];
     if (IsLead(c)) {
       ++i;
     } else if (c < 0x20 || strchr("<>:\"/|?*", c)) {
-      return false;
+      name[i] = '_';
     }
   }
-  return true;
+  return name;
 }
+
+bool ValidFsName(const std::string& name) { return FsSafe(name) == name; }
 
 std::string Join(const std::vector<std::string>& parts) {
   std::string out;
@@ -224,56 +196,13 @@ class Builder {
   }
 
   void Operation(uint8_t op) {
-    switch (op % kOpCount) {
-      case 0:
-        AddKey(ReadRegPath());
-        break;
-      case 1:
-        Value();
-        break;
-      case 2:
-        Tree();
-        break;
-      case 3:
-        AddFolder(ReadFsPath());
-        break;
-      case 4:
-        AddFile(ReadFsPath(), "");
-        break;
-      case 5:
-        Env();
-        break;
-      case 6:
-        Special();
-        break;
-      case 7:
-        RegFail();
-        break;
-      case 8:
-        ShellFail();
-        break;
-      case 9:
-        FsFlag();
-        break;
-      case 10:
-        Answer();
-        break;
-      case 11:
-        CurrentDirectory();
-        break;
-      case 12:
-        Clock();
-        break;
-      case 13:
-        LogFile();
-        break;
-      case 14:
-        Install(in_.Byte());
-        break;
-      case 15:
-        StartMenu(in_.Byte());
-        break;
-    }
+    // In opcode order, as fuzz_machine.h lists them.
+    static void (Builder::*const kOps[kOpCount])() = {
+        &Builder::Key,       &Builder::Value,   &Builder::Tree,    &Builder::Folder,
+        &Builder::File,      &Builder::Env,     &Builder::Special, &Builder::RegFail,
+        &Builder::ShellFail, &Builder::FsFlag,  &Builder::Answer,  &Builder::CurrentDirectory,
+        &Builder::Clock,     &Builder::LogFile, &Builder::Install, &Builder::StartMenu};
+    (this->*kOps[op % kOpCount])();
   }
 
  private:
@@ -302,6 +231,8 @@ class Builder {
     }
     return Join(parts);
   }
+
+  void Key() { AddKey(ReadRegPath()); }
 
   bool AddKey(const std::string& path) {
     if (keys_ >= kMaxKeys || path.size() > kMaxKeyPath) return false;
@@ -350,6 +281,9 @@ class Builder {
 
   // --- file system -----------------------------------------------------------
 
+  void Folder() { AddFolder(ReadFsPath()); }
+  void File() { AddFile(ReadFsPath(), ""); }
+
   // An absolute path below the place: every part a name Windows accepts,
   // "." and ".." left out. "" when nothing is left of it.
   std::string FsPath(uint8_t place, const std::string& subpath) {
@@ -363,25 +297,11 @@ class Builder {
         "C:",
     };
     std::string base = (place & 7) < 7 ? kPlaces[place & 7] : lastText_;
-    std::string drive = "C:";
-    if (base.size() >= 2 && base[1] == ':' &&
-        ((base[0] >= 'A' && base[0] <= 'Z') || (base[0] >= 'a' && base[0] <= 'z'))) {
-      drive = base.substr(0, 2);
-      base = base.substr(2);
-    }
-    std::vector<std::string> parts{drive};
+    std::vector<std::string> parts{HasDrive(base) ? base.substr(0, 2) : "C:"};
+    if (HasDrive(base)) base = base.substr(2);
     for (const std::string& p : SplitPath(base + "\\" + subpath)) {
       std::string name = WholeName(p, kMaxKeyName);
-      if (name.empty() || name == "." || name == "..") continue;
-      for (size_t i = 0; i < name.size(); ++i) {
-        unsigned char c = (unsigned char)name[i];
-        if (IsLead(c)) {
-          ++i;
-        } else if (c < 0x20 || strchr("<>:\"/|?*", c)) {
-          name[i] = '_';
-        }
-      }
-      parts.push_back(name);
+      if (!name.empty() && name != "." && name != "..") parts.push_back(FsSafe(name));
     }
     std::string path = Join(parts);
     return parts.size() > 1 && path.size() <= kMaxFsPath ? path : "";
@@ -391,11 +311,7 @@ class Builder {
   // out) where every folder above it is a folder or missing.
   static bool RoomFor(const std::string& path) {
     std::vector<std::string> parts = SplitPath(path);
-    const std::string& drive = parts[0];
-    if (parts.size() < 2 || drive.size() != 2 || drive[1] != ':' ||
-        !((drive[0] >= 'A' && drive[0] <= 'Z') || (drive[0] >= 'a' && drive[0] <= 'z'))) {
-      return false;
-    }
+    if (parts.size() < 2 || parts[0].size() != 2 || !HasDrive(parts[0])) return false;
     for (size_t i = 1; i < parts.size(); ++i) {
       if (parts[i].empty() || parts[i] == "." || parts[i] == ".." || !ValidFsName(parts[i]))
         return false;
@@ -511,7 +427,8 @@ class Builder {
 
   // --- whole parts of an install ---------------------------------------------
 
-  void Install(uint8_t flags) {
+  void Install() {
+    uint8_t flags = in_.Byte();
     // Each kind once: planting it again changes nothing but the time taken.
     if (installed_ & (1u << (flags & 3))) return;
     installed_ |= 1u << (flags & 3);
@@ -544,8 +461,8 @@ class Builder {
     AddFile(home + "\\lib\\ext\\other.jar", "PK");
   }
 
-  void StartMenu(uint8_t flags) {
-    flags &= ~startMenu_;
+  void StartMenu() {
+    uint8_t flags = in_.Byte() & ~startMenu_;
     startMenu_ |= flags;
     const std::string folder = std::string(kStartMenu) + "\\ミラネス";
     const std::string shortcut = std::string(kStartMenu) + "\\StartUp\\更新通知.lnk";
@@ -574,9 +491,7 @@ std::string FsKey(const std::string& path, const std::string& cwd) {
   if (path.empty()) return "";
   std::vector<std::string> at = SplitPath(cwd);
   std::string rest = path;
-  bool drive = path.size() >= 2 && path[1] == ':' &&
-               ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
-  if (drive) {
+  if (HasDrive(path)) {
     std::string letter = Fold(path.substr(0, 2));
     rest = path.substr(2);
     if (!rest.empty() && rest[0] == '\\') {

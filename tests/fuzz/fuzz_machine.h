@@ -62,6 +62,10 @@ namespace fuzz {
 
 enum { kOpCount = 16 };
 
+// The product's Uninstall GUID, and the archives it puts in a Java home.
+extern const char kGuid[];
+extern const char* const kArchives[5];
+
 // What the checks need to know about the machine besides its state.
 struct Planted {
   std::vector<int> answers;

@@ -60,20 +60,17 @@ void ExpectOnlyAnsweredDeletions(const MachineSnapshot& before) {
     }
   }
   MachineSnapshot now = TakeSnapshot();
-  const std::set<std::string> keysAfter(now.keys.begin(), now.keys.end());
-  const std::set<std::string> filesAfter(now.files.begin(), now.files.end());
-  for (const std::string& key : before.keys) {
-    if (keysAfter.count(key)) continue;
-    bool covered = std::any_of(keyScopes.begin(), keyScopes.end(),
-                               [&](const std::string& scope) { return Covers(scope, key); });
-    EXPECT_TRUE(covered) << "key deleted without a Yes: " << key;
-  }
-  for (const std::string& path : before.files) {
-    if (filesAfter.count(path)) continue;
-    bool covered = std::any_of(fileScopes.begin(), fileScopes.end(),
-                               [&](const std::string& scope) { return Covers(scope, path); });
-    EXPECT_TRUE(covered) << "file or folder deleted without a Yes: " << path;
-  }
+  auto expectCovered = [](const std::vector<std::string>& before, const std::vector<std::string>& after,
+                          const std::vector<std::string>& scopes, const char* what) {
+    const std::set<std::string> left(after.begin(), after.end());
+    for (const std::string& path : before) {
+      auto covers = [&](const std::string& scope) { return Covers(scope, path); };
+      EXPECT_TRUE(left.count(path) || std::any_of(scopes.begin(), scopes.end(), covers))
+          << what << " deleted without a Yes: " << path;
+    }
+  };
+  expectCovered(before.keys, now.keys, keyScopes, "key");
+  expectCovered(before.files, now.files, fileScopes, "file or folder");
 }
 
 void ExpectWellFormedLog(const std::string& log) {

@@ -5,20 +5,23 @@
 #include <fstream>
 #include <sstream>
 
-std::string Sjis(const std::string& utf8) {
-  iconv_t cd = iconv_open("CP932", "UTF-8");
+static std::string Convert(const char* to, const char* from, const std::string& text) {
+  iconv_t cd = iconv_open(to, from);
   if (cd == (iconv_t)-1) return std::string();
-  std::string out(utf8.size() * 2 + 4, '\0');
-  char* in = const_cast<char*>(utf8.data());
-  size_t inLeft = utf8.size();
+  std::string out(text.size() * 3 + 4, '\0');
+  char* in = const_cast<char*>(text.data());
+  size_t inLeft = text.size();
   char* outp = &out[0];
   size_t outLeft = out.size();
   size_t rc = iconv(cd, &in, &inLeft, &outp, &outLeft);
   iconv_close(cd);
-  EXPECT_NE(rc, (size_t)-1) << "not convertible to code page 932: " << utf8;
+  EXPECT_NE(rc, (size_t)-1) << "not convertible from " << from << " to " << to << ": " << text;
   out.resize(out.size() - outLeft);
   return out;
 }
+
+std::string Sjis(const std::string& utf8) { return Convert("CP932", "UTF-8", utf8); }
+std::string Utf8(const std::string& sjis) { return Convert("UTF-8", "CP932", sjis); }
 
 std::string Banner(const std::string& titleSjis, const char* stamp) {
   std::string line(128, '*');

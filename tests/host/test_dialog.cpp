@@ -21,66 +21,42 @@ InstallInfo SampleRecord() {
   return info;
 }
 
+// A key question about `key` up to its record's date line, for SampleRecord
+// with the program name `name`.
+std::string KeyQuestion(const std::string& key, const std::string& name) {
+  return "このレジストリキーを削除しますか?" + std::string(27, ' ') + "\n\nHKEY_LOCAL_MACHINE\\" + key +
+         "\n\nプログラム名    \t: " + name +
+         "\nバージョン      \t: 5.10.002\nインストールパス\t: C:\\Program Files\\TAVO\n";
+}
+
 struct LayoutCase {
   const char* name;
-  std::string (*compose)();
+  void (*compose)(char* message);
   std::string expected;
 };
 
 const LayoutCase kLayouts[] = {
-    {"folder",
-     [] {
-       std::string m(kMessageSize, '\x7f');
-       ComposeFolderMessage(&m[0], "C:\\Program Files\\TAVO");
-       return std::string(m.c_str());
-     },
+    {"folder", [](char* m) { ComposeFolderMessage(m, "C:\\Program Files\\TAVO"); },
      "このフォルダを削除しますか?" + std::string(33, ' ') + "\n\nC:\\Program Files\\TAVO\n"},
-    {"file",
-     [] {
-       std::string m(kMessageSize, '\x7f');
-       ComposeFileMessage(&m[0], "C:\\S\\更新通知.lnk");
-       return std::string(m.c_str());
-     },
+    {"file", [](char* m) { ComposeFileMessage(m, "C:\\S\\更新通知.lnk"); },
      "このファイルを削除しますか?" + std::string(33, ' ') + "\n\nC:\\S\\更新通知.lnk\n"},
     {"key with four record lines (#6, #10)",
-     [] {
-       std::string m(kMessageSize, '\x7f');
+     [](char* m) {
        InstallInfo info = SampleRecord();
-       ComposeKeyMessage(&m[0], "SOFTWARE\\TAVO", &info, kRecordWithDate);
-       return std::string(m.c_str());
+       ComposeKeyMessage(m, "SOFTWARE\\TAVO", &info, kRecordWithDate);
      },
-     "このレジストリキーを削除しますか?" + std::string(27, ' ') +
-         "\n\nHKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\n\n"
-         "プログラム名    \t: TAVO利用者ソフト\n"
-         "バージョン      \t: 5.10.002\n"
-         "インストールパス\t: C:\\Program Files\\TAVO\n"
-         "インストール日  \t: 20240401\n"},
+     KeyQuestion("SOFTWARE\\TAVO", "TAVO利用者ソフト") + "インストール日  \t: 20240401\n"},
     {"key with three record lines (#13, #16)",
-     [] {
-       std::string m(kMessageSize, '\x7f');
+     [](char* m) {
        InstallInfo info = SampleRecord();
-       ComposeKeyMessage(&m[0], "SOFTWARE\\Wow6432Node\\TAVO", &info, kRecordWithoutDate);
-       return std::string(m.c_str());
+       ComposeKeyMessage(m, "SOFTWARE\\Wow6432Node\\TAVO", &info, kRecordWithoutDate);
      },
-     "このレジストリキーを削除しますか?" + std::string(27, ' ') +
-         "\n\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\TAVO\n\n"
-         "プログラム名    \t: TAVO利用者ソフト\n"
-         "バージョン      \t: 5.10.002\n"
-         "インストールパス\t: C:\\Program Files\\TAVO\n"},
+     KeyQuestion("SOFTWARE\\Wow6432Node\\TAVO", "TAVO利用者ソフト")},
     {"providers, sentence longer than 60 bytes is not cut",
-     [] {
-       std::string m(kMessageSize, '\x7f');
-       ComposeProviderMessage(&m[0], "SOFTWARE\\Wow6432Node");
-       return std::string(m.c_str());
-     },
+     [](char* m) { ComposeProviderMessage(m, "SOFTWARE\\Wow6432Node"); },
      "このレジストリキー配下にあるTAVO利用者ソフト用プロバイダを削除しますか?\n\n"
      "HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Cryptography\\Defaults\\Provider\n"},
-    {"archives",
-     [] {
-       std::string m(kMessageSize, '\x7f');
-       ComposeArchiveMessage(&m[0], "C:\\Program Files\\Java\\jre1.8.0_401");
-       return std::string(m.c_str());
-     },
+    {"archives", [](char* m) { ComposeArchiveMessage(m, "C:\\Program Files\\Java\\jre1.8.0_401"); },
      "このフォルダ配下にあるTAVO利用者ソフト用JARファイルを削除しますか?\n\n"
      "C:\\Program Files\\Java\\jre1.8.0_401\\lib\\ext\n"},
 };
@@ -88,7 +64,9 @@ const LayoutCase kLayouts[] = {
 TEST_F(DialogTest, LayoutsByteForByte) {
   for (const LayoutCase& c : kLayouts) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.compose(), c.expected);
+    std::string message(kMessageSize, '\x7f');
+    c.compose(&message[0]);
+    EXPECT_EQ(std::string(message.c_str()), c.expected);
   }
 }
 
@@ -100,10 +78,7 @@ TEST_F(DialogTest, LongestKeyMessageFitsWithRoomToSpare) {
   memset(info.installPath, 'p', kInstallPathSize - 1);
   memset(info.installDate, 'd', kInstallDateSize - 1);
   char message[kMessageSize];
-  ComposeKeyMessage(message,
-                    "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-                    "{5E2B9C41-3D7A-4F68-B1C0-7A94D2E6F813}",
-                    &info, kRecordWithDate);
+  ComposeKeyMessage(message, kWowEntry, &info, kRecordWithDate);
   EXPECT_EQ(strlen(message), 585u);
 }
 
@@ -163,10 +138,6 @@ TEST_F(DialogTest, AnswerLoop) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(DialogTest, RecordFieldsCannotAddLinesToAQuestion) {
   InstallInfo info = SampleRecord();
   strcpy(info.programName, "TAVO\n\nHKEY_LOCAL_");
@@ -174,12 +145,7 @@ TEST_F(DialogTest, RecordFieldsCannotAddLinesToAQuestion) {
   char message[kMessageSize];
   ComposeKeyMessage(message, "SOFTWARE\\TAVO", &info, kRecordWithDate);
   EXPECT_EQ(std::string(message),
-            "このレジストリキーを削除しますか?" + std::string(27, ' ') +
-                "\n\nHKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\n\n"
-                "プログラム名    \t: TAVO??HKEY_LOCAL_\n"
-                "バージョン      \t: 5.10.002\n"
-                "インストールパス\t: C:\\Program Files\\TAVO\n"
-                "インストール日  \t: 2024??\n");
+            KeyQuestion("SOFTWARE\\TAVO", "TAVO??HKEY_LOCAL_") + "インストール日  \t: 2024??\n");
 }
 
 }  // namespace

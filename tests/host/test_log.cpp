@@ -21,8 +21,15 @@ TEST_F(LogTest, NothingIsWrittenBeforeTheFileIsChosen) {
 struct LocationCase {
   const char* name;
   void (*prepare)();
-  const char* expectedPath;
+  std::string expectedPath;
 };
+
+// A profile of "C:\" and `length` bytes, with a TAVO folder.
+void LongProfile(size_t length) {
+  std::string profile = "C:\\" + std::string(length, 'p');
+  sim::SetSpecialFolder(CSIDL_PROFILE, profile);
+  sim::FsAddFolder(profile + "\\TAVO");
+}
 
 const LocationCase kLocations[] = {
     {"profile TAVO folder", [] { sim::FsAddFolder("C:\\Users\\user\\TAVO"); },
@@ -31,28 +38,12 @@ const LocationCase kLocations[] = {
      "TAVOSweeper.log"},
     {"no TAVO entry", [] {}, "TAVOSweeper.log"},
     {"no profile folder", [] { sim::SetSpecialFolder(CSIDL_PROFILE, ""); }, "TAVOSweeper.log"},
-    {"a log path of exactly 259 bytes",
-     [] {
-       std::string profile = "C:\\" + std::string(235, 'p');  // 238 + 6 + 15 bytes
-       sim::SetSpecialFolder(CSIDL_PROFILE, profile);
-       sim::FsAddFolder(profile + "\\TAVO");
-     },
-     nullptr},
-    {"a log path of 260 bytes",
-     [] {
-       std::string profile = "C:\\" + std::string(236, 'p');
-       sim::SetSpecialFolder(CSIDL_PROFILE, profile);
-       sim::FsAddFolder(profile + "\\TAVO");
-     },
-     "TAVOSweeper.log"},
-    {"profile path too long for the file name",
-     [] {
-       // 245 + "\TAVO\" fits, "TAVOSweeper.log" does not: never a cut name.
-       std::string profile = "C:\\" + std::string(242, 'p');
-       sim::SetSpecialFolder(CSIDL_PROFILE, profile);
-       sim::FsAddFolder(profile + "\\TAVO");
-     },
-     "TAVOSweeper.log"},
+    // 238 + 6 + 15 bytes.
+    {"a log path of exactly 259 bytes", [] { LongProfile(235); },
+     "C:\\" + std::string(235, 'p') + "\\TAVO\\TAVOSweeper.log"},
+    {"a log path of 260 bytes", [] { LongProfile(236); }, "TAVOSweeper.log"},
+    // 245 + "\TAVO\" fits, "TAVOSweeper.log" does not: never a cut name.
+    {"profile path too long for the file name", [] { LongProfile(242); }, "TAVOSweeper.log"},
 };
 
 TEST_F(LogTest, LocationFollowsTheProfileTavoFolder) {
@@ -61,12 +52,9 @@ TEST_F(LogTest, LocationFollowsTheProfileTavoFolder) {
     sim::Reset();
     c.prepare();
     InitLogFile();
-    // No expected path: the one in the profile's TAVO folder, 259 bytes long.
-    const std::string expected = c.expectedPath ? c.expectedPath
-        : "C:\\" + std::string(235, 'p') + "\\TAVO\\TAVOSweeper.log";
-    EXPECT_EQ(std::string(logFilePath), expected);
+    EXPECT_EQ(std::string(logFilePath), c.expectedPath);
     WriteLog("x\r\n");
-    std::string where = expected[0] == 'C' ? expected : kLogPath;
+    std::string where = c.expectedPath[0] == 'C' ? c.expectedPath : kLogPath;
     EXPECT_EQ(sim::FsRead(where), "x\r\n");
     // The tool never makes the TAVO folder itself.
     if (std::string(c.name) == "no TAVO entry") {
@@ -177,10 +165,6 @@ TEST_F(LogTest, ReadOnlyFolderOrMissingFolderCostsOnlyTheLines) {
   EXPECT_FALSE(sim::FsExists("C:\\Users\\user\\TAVO\\TAVOSweeper.log"));
 }
 
-}  // namespace
-
-namespace {
-
 class LogTextTest : public SimTest {};
 
 // Texts from the machine never break a line: control characters in an
@@ -207,10 +191,6 @@ TEST_F(LogTextTest, ArgumentsCannotForgeLines) {
   expected += " ERROR: Ret=-5, LastError=0x000000B7\r\n[GetRegValue] Minor=02 003 -1%\r\n";
   EXPECT_EQ(LogText(), expected);
 }
-
-}  // namespace
-
-namespace {
 
 class LogFormatTest : public SimTest {
  protected:

@@ -27,6 +27,11 @@ const ViewCase kViews[] = {
      "SOFTWARE\\Wow6432Node\\TAVO", "SOFTWARE\\Wow6432Node\\TAVO"},
 };
 
+// DeleteRegKey on SOFTWARE\TAVO in the 64-bit view.
+LONG DeleteTavo() {
+  return DeleteRegKey(HKEY_LOCAL_MACHINE, TAVO_HKLM_NAME, "SOFTWARE\\TAVO", KEY_WOW64_64KEY);
+}
+
 // TAVO { A { A1, a2 }, B }: children before parents, in enumeration order.
 void PlantTree(const std::string& top) {
   sim::RegAddKey(top + "\\A\\A1");
@@ -77,8 +82,8 @@ TEST_F(RegDeleteTest, TreeInEveryView) {
 TEST_F(RegDeleteTest, KeyWithoutSubkeysAndMissingKey) {
   StartLog();
   sim::RegAddKey("SOFTWARE\\TAVO");
-  EXPECT_EQ(DeleteRegKey(HKEY_LOCAL_MACHINE, TAVO_HKLM_NAME, "SOFTWARE\\TAVO", KEY_WOW64_64KEY), 0);
-  EXPECT_EQ(DeleteRegKey(HKEY_LOCAL_MACHINE, TAVO_HKLM_NAME, "SOFTWARE\\TAVO", KEY_WOW64_64KEY), 2);
+  EXPECT_EQ(DeleteTavo(), 0);
+  EXPECT_EQ(DeleteTavo(), 2);
   EXPECT_EQ(LogText(),
             "[DeleteRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\r\n"
             "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\r\n"
@@ -91,8 +96,7 @@ TEST_F(RegDeleteTest, RefusedOpenInTheMiddleKeepsWhatWasNotReached) {
   PlantTree("SOFTWARE\\TAVO");
   sim::RegAddKey("SOFTWARE\\TAVO\\C");
   sim::RegFailOpen("SOFTWARE\\TAVO\\B", ERROR_ACCESS_DENIED, 0x00000005);
-  EXPECT_EQ(DeleteRegKey(HKEY_LOCAL_MACHINE, TAVO_HKLM_NAME, "SOFTWARE\\TAVO", KEY_WOW64_64KEY),
-            ERROR_ACCESS_DENIED);
+  EXPECT_EQ(DeleteTavo(), ERROR_ACCESS_DENIED);
   // The LastError shown is the failed open's, not what writing the
   // "[OpenRegKey]" line left behind.
   EXPECT_EQ(LogText(),
@@ -110,7 +114,7 @@ TEST_F(RegDeleteTest, FailedDeleteTravelsUpUnchanged) {
   StartLog();
   PlantTree("SOFTWARE\\TAVO");
   sim::RegFailDelete("SOFTWARE\\TAVO\\A\\a2", 1018, 0x3F2);
-  EXPECT_EQ(DeleteRegKey(HKEY_LOCAL_MACHINE, TAVO_HKLM_NAME, "SOFTWARE\\TAVO", KEY_WOW64_64KEY), 1018);
+  EXPECT_EQ(DeleteTavo(), 1018);
   EXPECT_EQ(LogText(),
             "[DeleteRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\\A\\A1\r\n"
             "[DeleteRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\\A\\a2\r\n"
@@ -123,8 +127,7 @@ TEST_F(RegDeleteTest, EnumerationFailureEndsTheLoopAndTheDeleteReportsIt) {
   StartLog();
   PlantTree("SOFTWARE\\TAVO");
   sim::RegFailEnum("SOFTWARE\\TAVO\\A", ERROR_ACCESS_DENIED);
-  EXPECT_EQ(DeleteRegKey(HKEY_LOCAL_MACHINE, TAVO_HKLM_NAME, "SOFTWARE\\TAVO", KEY_WOW64_64KEY),
-            ERROR_ACCESS_DENIED);
+  EXPECT_EQ(DeleteTavo(), ERROR_ACCESS_DENIED);
   EXPECT_TRUE(sim::RegKeyExists("SOFTWARE\\TAVO\\A\\A1"));
   std::vector<std::string> lines = SplitLines(LogText());
   ASSERT_EQ(lines.size(), 2u);
@@ -138,8 +141,7 @@ TEST_F(RegDeleteTest, AChildStillThereAfterItsDeleteEndsTheLoop) {
   StartLog();
   PlantTree("SOFTWARE\\TAVO");
   sim::RegFailDelete("SOFTWARE\\TAVO\\B", ERROR_SUCCESS);
-  EXPECT_EQ(DeleteRegKey(HKEY_LOCAL_MACHINE, TAVO_HKLM_NAME, "SOFTWARE\\TAVO", KEY_WOW64_64KEY),
-            ERROR_ACCESS_DENIED);
+  EXPECT_EQ(DeleteTavo(), ERROR_ACCESS_DENIED);
   EXPECT_EQ(LogText(),
             "[DeleteRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\\A\\A1\r\n"
             "[DeleteRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\\A\\a2\r\n"
@@ -169,7 +171,7 @@ TEST_F(RegDeleteTest, DisplayNamesAtExactlyFullBuffers) {
     sim::Reset();
     StartLog();
     sim::RegAddKey("SOFTWARE\\TAVO\\" + c.child);
-    EXPECT_EQ(DeleteRegKey(HKEY_LOCAL_MACHINE, TAVO_HKLM_NAME, "SOFTWARE\\TAVO", KEY_WOW64_64KEY), 0);
+    EXPECT_EQ(DeleteTavo(), 0);
     EXPECT_EQ(LogText(), "[DeleteRegKey] " + c.shown + "\r\n"
                          "[DeleteRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\r\n");
   }
@@ -182,7 +184,7 @@ TEST_F(RegDeleteTest, LongNamesAreShortenedInTheLogOnlyAndTheTreeStillGoes) {
   const std::string jp = "鍵" + std::string(118, 'j');  // a two-byte character first
   std::string path = "SOFTWARE\\TAVO\\" + level + "\\" + jp + "\\" + level;
   sim::RegAddKey(path);
-  EXPECT_EQ(DeleteRegKey(HKEY_LOCAL_MACHINE, TAVO_HKLM_NAME, "SOFTWARE\\TAVO", KEY_WOW64_64KEY), 0);
+  EXPECT_EQ(DeleteTavo(), 0);
   EXPECT_FALSE(sim::RegKeyExists("SOFTWARE\\TAVO"));
   std::vector<std::string> lines = SplitLines(LogText());
   ASSERT_EQ(lines.size(), 4u);

@@ -3,14 +3,11 @@
 //
 // TAVO_UPDATE_GOLDEN=1 rewrites a golden file from what the run wrote; a
 // rewritten file must be read line by line before it is committed.
-#include <iconv.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "app/winmain.h"
 #include "demo_machine.h"
 #include "sim_test.h"
 #include "ui/texts.h"
@@ -18,19 +15,6 @@
 namespace {
 
 class RunTest : public SimTest {};
-
-std::string Utf8(const std::string& sjis) {
-  iconv_t cd = iconv_open("UTF-8", "CP932");
-  std::string out(sjis.size() * 3 + 4, '\0');
-  char* in = const_cast<char*>(sjis.data());
-  size_t inLeft = sjis.size();
-  char* outp = &out[0];
-  size_t outLeft = out.size();
-  iconv(cd, &in, &inLeft, &outp, &outLeft);
-  iconv_close(cd);
-  out.resize(out.size() - outLeft);
-  return out;
-}
 
 void WriteGolden(const std::string& name, const std::string& log) {
   std::ofstream out(std::string(TAVO_GOLDEN_DIR) + "/" + name, std::ios::binary);
@@ -58,8 +42,6 @@ void ExpectGolden(const std::string& name, const std::string& log) {
   }
   EXPECT_EQ(log, expected) << name;
 }
-
-int RunTool() { return WinMain(nullptr, nullptr, const_cast<char*>(""), 1); }
 
 const int Y = IDYES, N = IDNO, C = IDCANCEL, OK = IDOK;
 

@@ -13,8 +13,11 @@ namespace {
 
 const char* const kPlanted[] = {"SOFTWARE\\TAVO", "SOFTWARE\\Wow6432Node\\TAVO", "SYSTEM\\TAVO"};
 
-// Each planted key holds its own path, so a read shows which key was reached.
-void PlantKeys() {
+// A fresh machine of that architecture. Each planted key holds its own
+// path, so a read shows which key was reached.
+void PlantKeys(WORD nativeArch = PROCESSOR_ARCHITECTURE_AMD64) {
+  sim::Reset();
+  sim::SetArchitecture(nativeArch, PROCESSOR_ARCHITECTURE_INTEL, true);
   for (const char* path : kPlanted) sim::RegSetString(path, "Which", path);
 }
 
@@ -59,9 +62,7 @@ std::string Describe(const ViewCase& c) {
 TEST(SimRegistryViews, OpenReachesTheKeyOfTheView) {
   for (const ViewCase& c : kViewCases) {
     SCOPED_TRACE(Describe(c));
-    sim::Reset();
-    sim::SetArchitecture(c.nativeArch, PROCESSOR_ARCHITECTURE_INTEL, true);
-    PlantKeys();
+    PlantKeys(c.nativeArch);
     HKEY key = nullptr;
     ASSERT_EQ(OsRegOpenKey(HKEY_LOCAL_MACHINE, c.written, KEY_READ | c.view, &key), ERROR_SUCCESS);
     EXPECT_EQ(sim::RegCalls().back().path, c.reached);
@@ -82,9 +83,7 @@ TEST(SimRegistryViews, OpenReachesTheKeyOfTheView) {
 TEST(SimRegistryViews, DeleteRemovesOnlyTheKeyOfTheView) {
   for (const ViewCase& c : kViewCases) {
     SCOPED_TRACE(Describe(c));
-    sim::Reset();
-    sim::SetArchitecture(c.nativeArch, PROCESSOR_ARCHITECTURE_INTEL, true);
-    PlantKeys();
+    PlantKeys(c.nativeArch);
     size_t before = sim::RegAllKeys().size();
     LONG rc = OsRegDeleteKey(HKEY_LOCAL_MACHINE, c.written, c.view);
     EXPECT_EQ(sim::RegCalls().back().path, c.reached);
@@ -111,7 +110,6 @@ TEST(SimRegistryViews, MissingKeyReportsTheRedirectedPath) {
 }
 
 TEST(SimRegistryViews, SubkeyOfAnOpenKeyIsNeverRedirected) {
-  sim::Reset();
   PlantKeys();
   HKEY software = nullptr, key = nullptr;
   ASSERT_EQ(OsRegOpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_READ | KEY_WOW64_32KEY, &software),

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "app/winmain.h"
 #include "demo_machine.h"
 #include "sim_test.h"
 
@@ -12,14 +11,6 @@ namespace {
 
 class StepTest : public SimTest {
  protected:
-  static int RunTool() { return WinMain(nullptr, nullptr, const_cast<char*>(""), 1); }
-  // Answers every question with `answer` (start dialog OK first).
-  static void AnswerAll(int answer) {
-    std::vector<int> answers(64, answer);
-    answers.front() = IDOK;
-    sim::ScriptAnswers(answers);
-  }
-  static bool Logged(const std::string& text) { return LogText().find(text) != std::string::npos; }
   // Lines of the log between the banner that contains `from` and the next banner.
   static std::vector<std::string> StepLines(const std::string& from) {
     std::vector<std::string> all = SplitLines(LogText()), out;
@@ -66,8 +57,7 @@ TEST_F(StepTest, AFailingFirstProviderDeletionDoesNotStopTheOthers) {
   }
   sim::RegFailOpen(std::string(kProviderParent) + "TAVO Crypto Service Provider\\Sub",
                    ERROR_ACCESS_DENIED, 5);
-  AnswerAll(IDYES);
-  RunTool();
+  RunAnswering(IDYES);
   EXPECT_TRUE(sim::RegKeyExists(std::string(kProviderParent) + "TAVO Crypto Service Provider"));
   EXPECT_FALSE(sim::RegKeyExists(std::string(kProviderParent) + "TAVO Crypto Service Provider for Sign"));
   EXPECT_FALSE(sim::RegKeyExists(std::string(kProviderParent) + "TAVO Crypto Service Provider for Auth"));
@@ -79,8 +69,7 @@ TEST_F(StepTest, ARefusedProbeCountsAsNotFound) {
   const std::string key = std::string(kProviderParent) + "TAVO Crypto Service Provider";
   sim::RegAddKey(key);
   sim::RegFailOpen(key, ERROR_ACCESS_DENIED, 5);
-  AnswerAll(IDYES);
-  RunTool();
+  RunAnswering(IDYES);
   EXPECT_EQ(sim::Boxes().size(), 2u);  // start and closing only
   EXPECT_TRUE(sim::RegKeyExists(key));
 }
@@ -127,8 +116,7 @@ TEST_F(StepTest, AbortAtTheFirstQuestionOfEachGroupEndsTheRunThere) {
 
 TEST_F(StepTest, NoAtProvidersAndArchivesStillRunsTheWowSteps) {
   demo::PlantFullInstall(true);
-  AnswerAll(IDNO);
-  RunTool();
+  RunAnswering(IDNO);
   EXPECT_TRUE(Logged(" #18 (Wow6432)TAVO利用者ソフト用プロバイダ削除 "));
   EXPECT_TRUE(Logged(" #22 (Wow6432)TAVO利用者ソフト用JARファイル削除 "));
   EXPECT_TRUE(Deletions().empty());
@@ -141,8 +129,7 @@ TEST_F(StepTest, OnlyA32BitJavaRuntime) {
   sim::RegSetString("SOFTWARE\\Wow6432Node\\JavaSoft\\Java Runtime Environment\\1.7", "JavaHome", home);
   sim::FsAddFile(home + "\\lib\\ext\\TAVOUserCertService.jar");
   sim::FsAddFolder(home + "\\lib\\ext\\TAVOCryptJNI.jar");  // a folder, not an archive
-  AnswerAll(IDYES);
-  RunTool();
+  RunAnswering(IDYES);
   EXPECT_FALSE(Logged(" #20 "));
   ASSERT_EQ(sim::ShellOps().size(), 1u);
   EXPECT_EQ(sim::ShellOps()[0].path, home + "\\lib\\ext\\TAVOUserCertService.jar");
@@ -164,9 +151,16 @@ struct JavaCase {
 
 const char kJre[] = "SOFTWARE\\JavaSoft\\Java Runtime Environment";
 const char kWowJre[] = "SOFTWARE\\Wow6432Node\\JavaSoft\\Java Runtime Environment";
+const std::string kJre18 = std::string(kJre) + "\\1.8";
 #define JRE_LINE "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\JavaSoft\\Java Runtime Environment\n"
 #define WOW_JRE_LINE \
   "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\JavaSoft\\Java Runtime Environment\n"
+// The lines up to the opening of the version key "1.8".
+#define JRE18_LINES                          \
+  JRE_LINE "[GetRegValue] CurrentVersion=1.8\n" \
+           "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\JavaSoft\\Java Runtime Environment\\1.8\n"
+
+void Version18() { sim::RegSetString(kJre, "CurrentVersion", "1.8"); }
 
 const JavaCase kJavaCases[] = {
     {"no Java runtime key", [] {}, "#19", JRE_LINE " Not Found\n", false},
@@ -185,17 +179,13 @@ const JavaCase kJavaCases[] = {
               "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\JavaSoft\\Java Runtime Environment\\\n"
               "[GetRegValue] JavaHome\n ERROR: Ret=2, LastError=0x000000B7\n",
      false},
-    {"version key missing", [] { sim::RegSetString(kJre, "CurrentVersion", "1.8"); }, "#19",
-     JRE_LINE "[GetRegValue] CurrentVersion=1.8\n"
-              "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\JavaSoft\\Java Runtime Environment\\1.8\n"
-              " Not Found\n",
-     false},
+    {"version key missing", Version18, "#19", JRE18_LINES " Not Found\n", false},
     // An old runtime's leftover in the 32-bit view after a found native one:
     // the native home must not be taken for the 32-bit runtime's.
     {"version key missing in the 32-bit view after a native runtime",
      [] {
-       sim::RegSetString(kJre, "CurrentVersion", "1.8");
-       sim::RegSetString(std::string(kJre) + "\\1.8", "JavaHome", "C:\\Java");
+       Version18();
+       sim::RegSetString(kJre18, "JavaHome", "C:\\Java");
        sim::FsAddFile("C:\\Java\\lib\\ext\\TAVOCryptJNI.jar");
        sim::RegSetString(kWowJre, "CurrentVersion", "1.6");
      },
@@ -204,36 +194,17 @@ const JavaCase kJavaCases[] = {
                   "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\JavaSoft\\Java Runtime "
                   "Environment\\1.6\n Not Found\n",
      false},
-    {"JavaHome missing",
-     [] {
-       sim::RegSetString(kJre, "CurrentVersion", "1.8");
-       sim::RegAddKey(std::string(kJre) + "\\1.8");
-     },
-     "#19",
-     JRE_LINE "[GetRegValue] CurrentVersion=1.8\n"
-              "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\JavaSoft\\Java Runtime Environment\\1.8\n"
-              "[GetRegValue] JavaHome\n ERROR: Ret=2, LastError=0x000000B7\n",
-     false},
+    {"JavaHome missing", [] { Version18(); sim::RegAddKey(kJre18); }, "#19",
+     JRE18_LINES "[GetRegValue] JavaHome\n ERROR: Ret=2, LastError=0x000000B7\n", false},
     {"JavaHome longer than 259 bytes",
-     [] {
-       sim::RegSetString(kJre, "CurrentVersion", "1.8");
-       sim::RegSetString(std::string(kJre) + "\\1.8", "JavaHome", "C:\\" + std::string(257, 'j'));
-     },
-     "#19",
-     JRE_LINE "[GetRegValue] CurrentVersion=1.8\n"
-              "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\JavaSoft\\Java Runtime Environment\\1.8\n"
-              "[GetRegValue] JavaHome\n ERROR: Ret=234, LastError=0x000000B7\n",
-     false},
+     [] { Version18(); sim::RegSetString(kJre18, "JavaHome", "C:\\" + std::string(257, 'j')); }, "#19",
+     JRE18_LINES "[GetRegValue] JavaHome\n ERROR: Ret=234, LastError=0x000000B7\n", false},
     {"JavaHome stored without its NUL is taken as stored",
      [] {
        sim::RegSetValue(kJre, "CurrentVersion", REG_SZ, "1.8");
-       sim::RegSetValue(std::string(kJre) + "\\1.8", "JavaHome", REG_SZ, "C:\\J");
+       sim::RegSetValue(kJre18, "JavaHome", REG_SZ, "C:\\J");
      },
-     "#19",
-     JRE_LINE "[GetRegValue] CurrentVersion=1.8\n"
-              "[OpenRegKey] HKEY_LOCAL_MACHINE\\SOFTWARE\\JavaSoft\\Java Runtime Environment\\1.8\n"
-              "[GetRegValue] JavaHome=C:\\J\n",
-     true},
+     "#19", JRE18_LINES "[GetRegValue] JavaHome=C:\\J\n", true},
 };
 
 TEST_F(StepTest, JavaLookupFailures) {
@@ -241,8 +212,7 @@ TEST_F(StepTest, JavaLookupFailures) {
     SCOPED_TRACE(c.name);
     sim::Reset();
     c.plant();
-    AnswerAll(IDYES);
-    RunTool();
+    RunAnswering(IDYES);
     std::string joined;
     for (const std::string& line : StepLines(c.step)) joined += line + "\n";
     EXPECT_EQ(joined, c.lines);
@@ -258,30 +228,25 @@ TEST_F(StepTest, PathsThatDoNotFitAreNeverOfferedOrCut) {
   sim::FsAddFolder(longProgramFiles);
   // A Java home leaving no room for the longer archive names.
   const std::string home = "C:\\" + std::string(230, 'J');
-  sim::RegSetString(kJre, "CurrentVersion", "1.8");
-  sim::RegSetString(std::string(kJre) + "\\1.8", "JavaHome", home);
+  Version18();
+  sim::RegSetString(kJre18, "JavaHome", home);
   sim::FsAddFile(home + "\\lib\\ext\\TAVOCryptJNI.jar");  // 258 bytes: fits
   // ProgramFiles(x86) of 181 bytes: its setup-cache path fits with 259.
   const std::string wowProgramFiles = "C:\\" + std::string(178, 'X');
-  const std::string wowCache = wowProgramFiles +
-      "\\InstallShield Installation Information\\{5E2B9C41-3D7A-4F68-B1C0-7A94D2E6F813}";
+  const std::string wowCache = wowProgramFiles + "\\InstallShield Installation Information\\" + kGuid;
   sim::SetEnv("ProgramFiles(x86)", wowProgramFiles);
   sim::FsAddFolder(wowCache);
   // A Programs folder of 255 bytes: no room for the item.
   const std::string programs = "C:\\" + std::string(252, 'S');
   sim::SetSpecialFolder(CSIDL_COMMON_PROGRAMS, programs);
-  AnswerAll(IDYES);
-  RunTool();
+  RunAnswering(IDYES);
 
-  const std::string cache = longProgramFiles +
-      "\\InstallShield Installation Information\\{5E2B9C41-3D7A-4F68-B1C0-7A94D2E6F813}";
-  ASSERT_EQ(cache.size(), 260u);
+  const std::string cache = longProgramFiles + "\\InstallShield Installation Information\\" + kGuid;
   std::vector<std::string> five = StepLines("#5");
   ASSERT_EQ(five.size(), 3u);
   EXPECT_EQ(five[1], "[ExistsFolder] " + cache);
   EXPECT_EQ(five[2], " ERROR : Path Too Long");
 
-  ASSERT_EQ(wowCache.size(), 259u);
   EXPECT_EQ(StepLines("#9"), (std::vector<std::string>{
                                  "[GetFolderPath] ProgramFiles(x86) Path=" + wowProgramFiles,
                                  "[ExistsFolder] " + wowCache, "[ConfirmDeleteItem] IDYES",
@@ -306,16 +271,14 @@ TEST_F(StepTest, StartMenuOddities) {
   sim::FsAddFile(programs + "\\ミラネス");                      // a file, not the folder
   sim::FsAddFolder(programs + "\\StartUp\\更新通知.lnk");       // a folder, not the shortcut
   sim::FsAddFolder("C:\\Users\\user\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\ミラネス");
-  AnswerAll(IDYES);
-  RunTool();
+  RunAnswering(IDYES);
   EXPECT_EQ(sim::Boxes().size(), 2u);
   EXPECT_TRUE(sim::FsExists(programs + "\\ミラネス"));
 
   sim::Reset();
   sim::SetSpecialFolder(CSIDL_COMMON_PROGRAMS, "");
   sim::FsAddFile("C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp\\更新通知.lnk");
-  AnswerAll(IDYES);
-  RunTool();
+  RunAnswering(IDYES);
   EXPECT_EQ(StepLines("#23"), (std::vector<std::string>{"[GetFolderPath] CSIDL_COMMON_PROGRAMS Path", " Not Found"}));
   EXPECT_EQ(sim::ShellOps().size(), 1u);
 }
@@ -325,8 +288,7 @@ TEST_F(StepTest, AFailingDeletionInTheMiddleOfTheArchivesDoesNotStopTheRest) {
   demo::MakeMachine32();
   const std::string ext = "C:\\Program Files\\Java\\jre1.8.0_401\\lib\\ext\\";
   sim::FsSetInUse(ext + "TAVOCryptAuthJNI.jar", true);
-  AnswerAll(IDYES);
-  RunTool();
+  RunAnswering(IDYES);
   EXPECT_TRUE(sim::FsExists(ext + "TAVOCryptAuthJNI.jar"));
   EXPECT_FALSE(sim::FsExists(ext + "TAVOUserCertServiceMain.jar"));
   std::vector<std::string> lines = StepLines("#20");
@@ -338,11 +300,8 @@ TEST_F(StepTest, AFailingDeletionInTheMiddleOfTheArchivesDoesNotStopTheRest) {
 
 TEST_F(StepTest, SameFolderNamedByBothEntriesIsAskedOnce) {
   demo::PlantFullInstall(true);
-  const char* wowEntry = "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-                         "{5E2B9C41-3D7A-4F68-B1C0-7A94D2E6F813}";
-  sim::RegSetString(wowEntry, "InstallLocation", "C:\\Program Files\\TAVO\\");
-  AnswerAll(IDYES);
-  RunTool();
+  sim::RegSetString(kWowEntry, "InstallLocation", "C:\\Program Files\\TAVO\\");
+  RunAnswering(IDYES);
   int asked = 0;
   for (const sim::Box& box : sim::Boxes()) {
     if (box.text.find("\nC:\\Program Files\\TAVO") != std::string::npos) ++asked;
@@ -352,17 +311,14 @@ TEST_F(StepTest, SameFolderNamedByBothEntriesIsAskedOnce) {
 }
 
 TEST_F(StepTest, KeyQuestionsShowTheRecordTheirReaderLeft) {
-  const char* entry = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-                      "{5E2B9C41-3D7A-4F68-B1C0-7A94D2E6F813}";
-  sim::RegSetString(entry, "DisplayName", "TAVO利用者ソフト");
-  sim::RegSetString(entry, "InstallDate", "20240401");
+  sim::RegSetString(kEntry, "DisplayName", "TAVO利用者ソフト");
+  sim::RegSetString(kEntry, "InstallDate", "20240401");
   sim::RegAddKey("SOFTWARE\\TAVO");
-  AnswerAll(IDNO);
-  RunTool();
+  RunAnswering(IDNO);
   ASSERT_GE(sim::Boxes().size(), 3u);
   EXPECT_EQ(sim::Boxes()[1].text,
             "このレジストリキーを削除しますか?" + std::string(27, ' ') +
-                "\n\nHKEY_LOCAL_MACHINE\\" + entry + "\n\n"
+                "\n\nHKEY_LOCAL_MACHINE\\" + kEntry + "\n\n"
                 "プログラム名    \t: TAVO利用者ソフト\nバージョン      \t: (不明)\n"
                 "インストールパス\t: (不明)\nインストール日  \t: 20240401\n");
   EXPECT_EQ(sim::Boxes()[2].text,
@@ -370,7 +326,7 @@ TEST_F(StepTest, KeyQuestionsShowTheRecordTheirReaderLeft) {
                 "\n\nHKEY_LOCAL_MACHINE\\SOFTWARE\\TAVO\n\n"
                 "プログラム名    \t: TAVO利用者ソフト\nバージョン      \t: (不明)\n"
                 "インストールパス\t: (不明)\n");
-  EXPECT_TRUE(sim::RegKeyExists(entry));
+  EXPECT_TRUE(sim::RegKeyExists(kEntry));
 }
 
 }  // namespace

@@ -20,10 +20,11 @@ import re
 import subprocess
 import sys
 import tempfile
+from pathlib import Path
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tests", "exe"))
-from check_exe import pefile  # noqa: E402  (Debian's python3-pefile, under Debian's python3)
+from check_exe import Report, pefile  # noqa: E402  (Debian's python3-pefile, under Debian's python3)
 BUILT_EXE = os.path.join(ROOT, "build", "windows-x86", "TAVOSweeper.exe")
 GUIDE = os.path.join(ROOT, "docs", "guide-ja.txt")
 RELEASE_FILES = ("TAVOSweeper.exe", "README-ja.txt")
@@ -43,18 +44,6 @@ ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"', "'": "'"}
 # A log banner: ten asterisks, " title date time ", asterisks. Expected logs
 # write it as "@title".
 BANNER = re.compile(r"^\*{10} (.+) \d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3} \*+$")
-
-
-class Report:
-    def __init__(self):
-        self.passed = self.failed = 0
-
-    def check(self, name, ok, detail):
-        if ok:
-            self.passed += 1
-        else:
-            self.failed += 1
-        print("%s %s: %s" % ("PASS" if ok else "FAIL", name, detail))
 
 
 def product_sources():
@@ -131,11 +120,6 @@ def check_guide(rep, path):
               "steps in the order the guide first names them: %s" % " ".join("#%d" % n for n in first))
 
 
-def sha256(path):
-    with open(path, "rb") as f:
-        return hashlib.sha256(f.read()).hexdigest()
-
-
 def check_sums(rep, folder):
     try:
         with open(os.path.join(folder, "SHA256SUMS"), encoding="ascii") as f:
@@ -153,7 +137,7 @@ def check_sums(rep, folder):
         path = os.path.join(folder, m.group(2))
         if not os.path.isfile(path):
             problems.append("%s is listed but missing" % m.group(2))
-        elif sha256(path) != m.group(1):
+        elif hashlib.sha256(Path(path).read_bytes()).hexdigest() != m.group(1):
             problems.append("%s does not match its sum" % m.group(2))
     unlisted = sorted(set(os.listdir(folder)) - listed - {"SHA256SUMS"})
     problems += ["%s is not listed" % n for n in unlisted]
@@ -182,17 +166,13 @@ def unsigned_bytes(exe):
         out = os.path.join(tmp, "unsigned.exe")
         subprocess.run(["osslsigncode", "remove-signature", "-in", exe, "-out", out],
                        check=True, capture_output=True)
-        with open(out, "rb") as f:
-            return without_checksum(f.read())
+        return without_checksum(Path(out).read_bytes())
 
 
 def check_exe(rep, folder):
     shipped = os.path.join(folder, "TAVOSweeper.exe")
-    with open(BUILT_EXE, "rb") as f:
-        built = f.read()
-    with open(shipped, "rb") as f:
-        data = f.read()
-    if data == built:
+    built = Path(BUILT_EXE).read_bytes()
+    if Path(shipped).read_bytes() == built:
         rep.check("release exe", True, "unsigned, identical to %s" % os.path.relpath(BUILT_EXE, ROOT))
         return
     stripped = unsigned_bytes(shipped)
@@ -204,10 +184,8 @@ def check_exe(rep, folder):
 
 
 def check_guide_copy(rep, folder, guide):
-    with open(guide, "rb") as f:
-        want = b"\xef\xbb\xbf" + f.read().replace(b"\n", b"\r\n")
-    with open(os.path.join(folder, "README-ja.txt"), "rb") as f:
-        got = f.read()
+    want = b"\xef\xbb\xbf" + Path(guide).read_bytes().replace(b"\n", b"\r\n")
+    got = Path(folder, "README-ja.txt").read_bytes()
     rep.check("release guide", got == want,
               "the guide, UTF-8 with BOM and CR LF" if got == want
               else "differs from %s with BOM and CR LF" % os.path.relpath(guide, ROOT))

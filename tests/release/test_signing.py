@@ -16,6 +16,7 @@ import os
 import shutil
 import subprocess
 import sys
+from pathlib import Path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -32,11 +33,9 @@ def run(args, **kw):
 
 def make_certificates():
     """ca.pem and signer.p12 (password in password.txt), valid for two days."""
-    with open(os.path.join(OUT, "password.txt"), "w") as f:
-        f.write("throwaway-%s" % os.getpid())
-    with open(os.path.join(OUT, "signer.cnf"), "w") as f:
-        f.write("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
-                "extendedKeyUsage=codeSigning\n")
+    Path(OUT, "password.txt").write_text("throwaway-%s" % os.getpid())
+    Path(OUT, "signer.cnf").write_text("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+                                       "extendedKeyUsage=codeSigning\n")
     for args in (
             ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
              "-days", "2", "-subj", "/CN=TAVOSweeper test CA",
@@ -67,20 +66,17 @@ def main(argv):
     exe = os.path.abspath(argv[1] if len(argv) > 1 else BUILT_EXE)
     shutil.rmtree(OUT, ignore_errors=True)
     os.makedirs(OUT)
-    with open(exe, "rb") as f:
-        original = f.read()
+    original = Path(exe).read_bytes()
     rep = Report()
     make_certificates()
     signed = os.path.join(OUT, "TAVOSweeper-signed.exe")
 
     r = run(["bash", SIGN, exe, "unsigned.exe"])
-    with open(os.path.join(OUT, "unsigned.exe"), "rb") as f:
-        copy = f.read()
+    copy = Path(OUT, "unsigned.exe").read_bytes()
     rep.check("no certificate", r.returncode == 0 and "NOT signed" in r.stdout and copy == original,
               "%s; the copy is %s" % (r.stdout.strip(), "the exe unchanged" if copy == original else "changed"))
 
-    with open(os.path.join(OUT, "wrong-password.txt"), "w") as f:
-        f.write("not-the-password")
+    Path(OUT, "wrong-password.txt").write_text("not-the-password")
     r = run(["bash", SIGN, "--pkcs12", "signer.p12", "--password-file", "wrong-password.txt", exe,
              "wrong.exe"])
     rep.check("wrong password", r.returncode != 0 and not os.path.exists(os.path.join(OUT, "wrong.exe")),
@@ -106,8 +102,7 @@ def main(argv):
               "but for its signature and PE checksum the signed copy is the exe, byte for byte" if same
               else "the signed copy differs from the exe beyond its signature and checksum")
 
-    with open(exe, "rb") as f:
-        after = f.read()
+    after = Path(exe).read_bytes()
     rep.check("input unchanged", after == original, "%s sha256 %s" % (
         os.path.relpath(exe, ROOT), hashlib.sha256(after).hexdigest()[:16]))
 
