@@ -7,6 +7,7 @@ about 290 characters with "..."). Strings are kept as the bytes they were.
 """
 
 import re
+from pathlib import Path
 from dataclasses import dataclass, field
 
 from common import PRODUCT_TITLE, HarnessError, as_cp932
@@ -193,8 +194,7 @@ def parse_relay(text):
 
 
 def read_relay(path):
-    with open(path, "rb") as f:
-        return parse_relay(f.read().decode("latin-1"))
+    return parse_relay(Path(path).read_bytes().decode("latin-1"))
 
 
 def _arg_matches(expected, arg):

@@ -14,6 +14,7 @@ import subprocess
 import tempfile
 import time
 from dataclasses import dataclass, field
+from pathlib import Path
 
 from common import LOG_NAME, HarnessError, as_cp932, kill_group, run_cmd, tool_said, winpath_key
 from logcheck import compare_log
@@ -262,8 +263,7 @@ class ScenarioRunner:
             self.holders.append(proc)
             deadline = time.monotonic() + 60
             while True:
-                with open(out, "rb") as f:
-                    said = f.read().decode("ascii", "replace").strip()
+                said = Path(out).read_bytes().decode("ascii", "replace").strip()
                 if said:
                     break
                 if proc.poll() is not None or time.monotonic() > deadline:
@@ -303,8 +303,7 @@ class ScenarioRunner:
                     self.result.retries.append(f"reg export {key} answered after: {'; '.join(failures)}")
                 if absent:
                     return None
-                with open(out, "rb") as f:
-                    return parse_reg_file(f.read())
+                return parse_reg_file(Path(out).read_bytes())
             failures.append(f"exit {r.returncode}, file {'written' if os.path.exists(out) else 'missing'}, "
                             f"said {said[-200:]!r}")
         raise HarnessError(f"reg export {key} failed {len(failures)} times: {failures[-1]}")
@@ -393,10 +392,8 @@ class ScenarioRunner:
             errs.append(f"exit code {r.exit_code}, expected {want_exit}")
         if self.relay:
             self.check_trace()
-        log_path = self.upath(self.log_win)
-        if os.path.isfile(log_path):
-            with open(log_path, "rb") as f:
-                r.log = f.read()
+        log_path = Path(self.upath(self.log_win))
+        r.log = log_path.read_bytes() if log_path.is_file() else None
         if "log" in s:
             errs += compare_log(s["log"], r.log, run_start=self.run_start, run_end=self.run_end,
                                 check_times=s.get("check_log_times", True))
@@ -404,21 +401,14 @@ class ScenarioRunner:
         after = s.get("registry_after") or {}
         errs += registry_differences(after, self.read_keys(list(after)))
         for path, want in (s.get("files_after") or {}).items():
-            up = self.upath(path)
-            exists = os.path.lexists(up)
-            if want is None:
-                if exists:
-                    errs.append(f"{path} still exists")
-            elif not exists:
-                errs.append(f"{path} is gone")
-            elif want is not True:
-                if not os.path.isfile(up):
-                    errs.append(f"{path} is not a file")
-                else:
-                    with open(up, "rb") as f:
-                        data = f.read()
-                    if data != as_cp932(want):
-                        errs.append(f"{path}: content {data[:80]!r}, expected {as_cp932(want)[:80]!r}")
+            up = Path(self.upath(path))
+            if not os.path.lexists(up):
+                errs += [] if want is None else [f"{path} is gone"]
+            elif want is None:
+                errs.append(f"{path} still exists")
+            elif want is not True and not (up.is_file() and up.read_bytes() == as_cp932(want)):
+                got = up.read_bytes()[:80] if up.is_file() else "not a file"
+                errs.append(f"{path}: {got!r}, expected {as_cp932(want)[:80]!r}")
 
     def check_trace(self):
         """The relay trace against the scenario's dialogs, calls and not_called, and what the exe
@@ -458,11 +448,8 @@ class ScenarioRunner:
                 errs.append(f"deleted without an error line: {done}, expected {want}")
         errs += check_deleted_tree(self.tree_before, self.tree_after, done,
                                    [self.win(p) for p in s.get("partly_deleted", [])])
-        trace = self.upath(FILEOP_TRACE)
-        text = ""
-        if os.path.exists(trace):
-            with open(trace, encoding="utf-8", errors="replace") as f:
-                text = f.read()
+        trace = Path(self.upath(FILEOP_TRACE))
+        text = trace.read_bytes().decode("utf-8", "replace") if trace.exists() else ""
         if s.get("fileop", "standin") == "standin":
             errs += check_fileop_trace(parse_fileop_trace(text), deletions, self.exe_win)
         elif text:
@@ -498,8 +485,7 @@ class ScenarioRunner:
                 f.write(r.log)
         if self.prefix and os.path.isdir(self.prefix):
             left = tree_state(os.path.join(self.prefix, "drive_c"))
-            with open(os.path.join(dest, "drive_c.txt"), "w", encoding="utf-8") as f:
-                f.write("".join(f"{k} {v or ''}\n" for k, v in sorted(left.items())))
-        with open(os.path.join(dest, "result.txt"), "w", encoding="utf-8") as f:
-            f.write("\n".join(["errors:"] + r.errors + ["notes:"] + r.notes +
-                              [f"timings: {r.timings}", f"exit code: {r.exit_code}"]) + "\n")
+            Path(dest, "drive_c.txt").write_text("".join(f"{k} {v or ''}\n" for k, v in sorted(left.items())),
+                                                 encoding="utf-8")
+        Path(dest, "result.txt").write_text("\n".join(["errors:"] + r.errors + ["notes:"] + r.notes + [
+            f"timings: {r.timings}", f"exit code: {r.exit_code}"]) + "\n", encoding="utf-8")

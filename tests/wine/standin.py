@@ -7,6 +7,7 @@ planted tree before and after a run.
 import hashlib
 import os
 import re
+from pathlib import Path
 
 from common import REPO_ROOT, winpath_key
 
@@ -169,8 +170,7 @@ def tree_state(drive_c, skip_files=()):
             elif os.path.isdir(full):
                 out[key] = None
             else:
-                with open(full, "rb") as f:
-                    out[key] = hashlib.sha256(f.read()).hexdigest()
+                out[key] = hashlib.sha256(Path(full).read_bytes()).hexdigest()
     return out
 
 

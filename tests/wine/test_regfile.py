@@ -4,6 +4,7 @@
 import os
 import tempfile
 import unittest
+from pathlib import Path
 
 import regfile as H
 import tavo_machine as M
@@ -34,8 +35,7 @@ class RegFileTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as d:
             p = os.path.join(d, "x.reg")
             H.write_reg_file(p, keys)
-            with open(p, "rb") as f:
-                raw = f.read()
+            raw = Path(p).read_bytes()
         self.assertTrue(raw.startswith(b"\xff\xfeW\x00i\x00n\x00"))
         got = H.parse_reg_file(raw)
         self.assertEqual(got, {H.full_key(k): v for k, v in keys.items()})

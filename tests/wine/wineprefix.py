@@ -17,6 +17,7 @@ import subprocess
 import tempfile
 import time
 from dataclasses import dataclass
+from pathlib import Path
 
 from common import DEFAULT_RELAY_INCLUDE, REPO_ROOT, HarnessError, SetupError, run_cmd
 from regfile import write_reg_file
@@ -208,15 +209,13 @@ def ensure_template(setup, path=None, *, timeout=600, log=None):
                 run_cmd(["wineserver", "-w"], env=env, timeout=120, what="wineserver -w")
             except HarnessError as e:
                 raise SetupError(f"template build failed: {e}") from e
-            with open(os.path.join(tmp, "user.reg"), encoding="utf-8", errors="replace") as f:
-                if want["relay_include"] not in f.read():
-                    raise SetupError("template build failed: RelayInclude not saved in user.reg")
-            with open(os.path.join(tmp, "system.reg"), encoding="utf-8", errors="replace") as f:
-                if f.read().count(STANDIN_DLL) != len(fileop_views(setup.arch)):
-                    raise SetupError("template build failed: the IFileOperation stand-in is not registered "
-                                     "in every view of system.reg")
-            with open(os.path.join(tmp, TEMPLATE_STAMP), "w", encoding="utf-8") as f:
-                json.dump(want, f)
+            if want["relay_include"] not in Path(tmp, "user.reg").read_text("utf-8", "replace"):
+                raise SetupError("template build failed: RelayInclude not saved in user.reg")
+            if Path(tmp, "system.reg").read_text("utf-8", "replace").count(STANDIN_DLL) != len(
+                    fileop_views(setup.arch)):
+                raise SetupError("template build failed: the IFileOperation stand-in is not registered "
+                                 "in every view of system.reg")
+            Path(tmp, TEMPLATE_STAMP).write_text(json.dumps(want), encoding="utf-8")
             if os.path.exists(path):
                 shutil.rmtree(path)
             os.rename(tmp, path)
