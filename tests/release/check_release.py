@@ -3,8 +3,8 @@
 
     tests/release/check_release.py [RELEASE_DIR] [--guide FILE]
 
-RELEASE_DIR defaults to build/release, the guide to docs/guide-ja.txt. One
-PASS/FAIL line per check, then "N passed, M failed"; exit 1 if any failed.
+RELEASE_DIR defaults to build/release, the guide to docs/guide-ja.txt. One PASS/FAIL line per check,
+then "N passed, M failed"; exit 1 if any failed.
 
 The guide marks what it quotes from the tool: 「text」 for a text of a dialog
 or the log, ［button］ for a message-box button, and lines starting with "|"

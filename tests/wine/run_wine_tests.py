@@ -17,16 +17,14 @@ Debian root of its own: run the tests there with
     bash scripts/wine-root.sh run python3 tests/wine/run_wine_tests.py ...
 The x86-64 build runs on the host's own wine64 too.
 
-What a run does: wineprefix.prepare_session checks the tools and the locale,
-picks the loaders (tools on the prefix's own, the exe on its PE machine's) and
-builds the template prefix once (build/wine-template-*, or in
-$TAVO_WINE_TEMPLATES; again whenever what its stamp records changes); then
-with its own Xvfb and openbox, runner.ScenarioRunner runs each scenario in a
-copy of the template (in /dev/shm, or $TAVO_WINE_WORKDIR). Wine tool runs
-that had to be repeated are printed as "retried:". A failed scenario leaves in
-build/wine-results/NAME (--artifacts moves it; --keep keeps passing ones and
-their prefix too) relay.txt, stdout.txt, fileop-trace.txt, the log,
-drive_c.txt (what the run left under C:\, with digests) and result.txt.
+What a run does: wineprefix.prepare_session checks the tools and the locale, picks the loaders
+(tools on the prefix's own, the exe on its PE machine's) and builds the template prefix once
+(build/wine-template-*, or in $TAVO_WINE_TEMPLATES; again whenever what its stamp records changes);
+then with its own Xvfb and openbox, runner.ScenarioRunner runs each scenario in a copy of the
+template (in /dev/shm, or $TAVO_WINE_WORKDIR). Wine tool runs that had to be repeated are printed as
+"retried:". A failed scenario leaves in build/wine-results/NAME (--artifacts moves it; --keep keeps
+passing ones and their prefix too) relay.txt, stdout.txt, fileop-trace.txt, the log, drive_c.txt
+(what the run left under C:\, with digests) and result.txt.
 
 The fields of a scenario file are described in scenario.py, beside the schema
 that checks them. The harness's own checks, and every scenario file against

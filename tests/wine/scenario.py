@@ -11,74 +11,62 @@ each means:
   name            required; letters, digits, _ . -; unique
   machine         "win64" (default) or "win32": the Windows the scenario is written for
   description     free text
-  registry        {key: {value name: value}} planted before the run. Keys are
-                  "HKLM\SOFTWARE\X" (64-bit view) or "HKLM\SOFTWARE\Wow6432Node\X"
-                  (32-bit view); HKCU works too. str -> REG_SZ (Japanese is fine:
-                  the tool's ANSI reads get code page 932 bytes), int -> REG_DWORD,
-                  bytes -> REG_BINARY, "" names the default value, {} an empty key.
-                  Each planted value is read back before the run.
-  folders         [r"C:\..."] folders to create. "{user}" stands for the profile
-                  name (C:\users\{user}\TAVO). Japanese names are fine.
-  files           {r"C:\...\name": bytes or str} files to create (str is written
-                  as code page 932).
+  registry        {key: {value name: value}} planted before the run. Keys are "HKLM\SOFTWARE\X" (64-bit view)
+                  or "HKLM\SOFTWARE\Wow6432Node\X" (32-bit view); HKCU works too. str -> REG_SZ (Japanese is
+                  fine: the tool's ANSI reads get code page 932 bytes), int -> REG_DWORD, bytes -> REG_BINARY,
+                  "" names the default value, {} an empty key. Each planted value is read back before the run.
+  folders         [r"C:\..."] folders to create. "{user}" stands for the profile name (C:\users\{user}\TAVO).
+                  Japanese names are fine.
+  files           {r"C:\...\name": bytes or str} files to create (str is written as code page 932).
   exe_at          where the exe is copied (default C:\TAVOTest\TAVOSweeper.exe)
   cwd             the exe's current directory (default: the exe's folder)
-  dialogs         the message boxes in order, each {"answer": "y" | "n" |
-                  "Escape" | "Return", "text": str|bytes|None, "title": (default
-                  PRODUCT_TITLE), "style": int|None, "result": int|None}. "answer"
-                  drives the run; the others are compared with the trace (None or
-                  absent: not compared). The count must match exactly. A text the
-                  trace cut (about 290 escaped characters) is compared by its
-                  shown start, and the expectation must be longer than it.
-  runs            how many times the exe runs in the same prefix, each answering the
-                  same dialogs (default 1); the trace checks see the last run
+  dialogs         the message boxes in order, each {"answer": "y" | "n" | "Escape" | "Return", "text":
+                  str|bytes|None, "title": (default PRODUCT_TITLE), "style": int|None, "result": int|None}.
+                  "answer" drives the run; the others are compared with the trace (None or absent: not
+                  compared). The count must match exactly. A text the trace cut (about 290 escaped characters)
+                  is compared by its shown start, and the expectation must be longer than it.
+  runs            how many times the exe runs in the same prefix, each answering the same dialogs (default 1);
+                  the trace checks see the last run
   exit_code       expected exit code (default 0; None: not checked)
-  log             expected TAVOSweeper.log: bytes, or str (written as code page
-                  932, so give "\r\n" line ends); None: the log must not exist;
-                  absent: not checked. Banner times (" YYYY/MM/DD HH:MM:SS.mmm "
-                  in 130-byte asterisk lines) and LastError=0x........ are masked
-                  on both sides; banner times must also fall inside the run (JST)
-                  unless check_log_times is False.
-  log_at          where to read the log. Default: C:\users\{user}\TAVO\TAVOSweeper.log
-                  when the scenario plants that folder, else cwd\TAVOSweeper.log.
-  registry_after  {key: None (must be gone) | {} (must exist) | {name: value}
-                  (must exist with these values)}
-  files_after     {path: None (must be gone) | True (must exist) | bytes|str
-                  (a file with exactly this content)}
-  calls           [(func, args, retval)]: relay calls expected in this order,
-                  among the calls of the functions named here. func is
-                  "advapi32.RegOpenKeyExA" or "RegOpenKeyExA"; args compare the
-                  leading arguments (None: any; str/bytes: the string argument;
-                  int: the number, HKLM matching ffffffff80000002); retval None: any.
+  log             expected TAVOSweeper.log: bytes, or str (written as code page 932, so give "\r\n" line
+                  ends); None: the log must not exist; absent: not checked. Banner times (" YYYY/MM/DD
+                  HH:MM:SS.mmm " in 130-byte asterisk lines) and LastError=0x........ are masked on both
+                  sides; banner times must also fall inside the run (JST) unless check_log_times is False.
+  log_at          where to read the log. Default: C:\users\{user}\TAVO\TAVOSweeper.log when the scenario
+                  plants that folder, else cwd\TAVOSweeper.log.
+  registry_after  {key: None (must be gone) | {} (must exist) | {name: value} (must exist with these values)}
+  files_after     {path: None (must be gone) | True (must exist) | bytes|str (a file with exactly this
+                  content)}
+  calls           [(func, args, retval)]: relay calls expected in this order, among the calls of the functions
+                  named here. func is "advapi32.RegOpenKeyExA" or "RegOpenKeyExA"; args compare the leading
+                  arguments (None: any; str/bytes: the string argument; int: the number, HKLM matching
+                  ffffffff80000002); retval None: any.
   not_called      [func]: functions that must not appear in the trace
-  relay_include   functions to trace (list or ";" string); default
-                  common.DEFAULT_RELAY_INCLUDE. A function used in "calls"
-                  and "not_called" must be in it.
+  relay_include   functions to trace (list or ";" string); default common.DEFAULT_RELAY_INCLUDE. A function
+                  used in "calls" and "not_called" must be in it.
   timeout_dialog  seconds to wait for each box (default 30)
   timeout_exit    seconds to wait for the exit after the last answer (default 30)
-  env             extra environment variables for the Wine processes; TAVO_FILEOP_FAIL
-                  injects failures into the IFileOperation stand-in (see
-                  tests/wine/standin/fileop_standin.c)
-  fileop          who serves CLSID_FileOperation: "standin" (default: the test
-                  build's stand-in, which deletes for real), "wine" (Wine's own
-                  shell32, whose methods return E_NOTIMPL) or "unregistered"
+  env             extra environment variables for the Wine processes; TAVO_FILEOP_FAIL injects failures into
+                  the IFileOperation stand-in (see tests/wine/standin/fileop_standin.c)
+  fileop          who serves CLSID_FileOperation: "standin" (default: the test build's stand-in, which deletes
+                  for real), "wine" (Wine's own shell32, whose methods return E_NOTIMPL) or "unregistered"
   attributes      {path: "R" | "H" | "RH"}: planted files made read-only / hidden
-  hold_open       [path | (path, "shared")]: files another process holds open during
-                  the run, sharing with nobody, or with readers and writers
+  hold_open       [path | (path, "shared")]: files another process holds open during the run, sharing with
+                  nobody, or with readers and writers
   missing         [path]: folders of a fresh prefix removed before the run
-  deleted         [path]: exactly the items the log must show deleted without
-                  an error line (a full expected "log" says so already)
-  partly_deleted  [path]: folders whose failed deletion may have taken part of
-                  what they hold
+  deleted         [path]: exactly the items the log must show deleted without an error line (a full expected
+                  "log" says so already)
+  partly_deleted  [path]: folders whose failed deletion may have taken part of what they hold
 
-  Every scenario's files are checked after the run: the planted tree under C:\
-  (Wine's own folders aside) lost exactly the items the log shows deleted
-  without an error line, each with all it held, and nothing else changed,
-  byte for byte. With the stand-in, its trace (one line per call) must agree
-  with the log: the exe's own process loaded it; one object per [DeleteItem]
-  that got that far; on each SetOperationFlags(0x214), DeleteItem(the item, no
-  sink), PerformOperations once and GetAnyOperationsAborted, up to the call the
-  log names as failed; every object destroyed exactly once.
+  Every scenario's files are checked after the run: the planted tree under C:\ (Wine's own folders aside)
+  lost exactly the items the log shows deleted without an error line, each with all it held, and nothing
+  else changed, byte for byte. With the stand-in, its trace (one line per call) must agree with the log: the
+  exe's own process loaded it; one object per [DeleteItem] that got that far; on each
+  SetOperationFlags(0x214), DeleteItem(the item, no sink), PerformOperations once and
+  GetAnyOperationsAborted, up to the call the log names as failed; every object destroyed exactly once,
+  every shell item released by the exe. A run traced with at least the default functions also holds the exe
+  to what it promises Windows (relay.check_seam): every registry key it opens it closes, once, and no folder
+  lookup asks the shell to create the folder.
 
 Example:
 

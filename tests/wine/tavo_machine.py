@@ -1,8 +1,8 @@
 """What the Wine scenarios and the demo plant, and the expected logs they read.
 
-The machine mirrors the host tests' demo machine (tests/host/demo_machine.cpp):
-a complete leftover install of the product in both registry views on 64-bit
-Windows (VIEWS), in the one view there is on 32-bit Windows (VIEWS_32).
+The machine mirrors the host tests' demo machine (tests/host/demo_machine.cpp): a complete leftover
+install of the product in both registry views on 64-bit Windows (VIEWS), in the one view there is on
+32-bit Windows (VIEWS_32).
 
 Expected logs are the host tests' own (tests/golden/), where a Wine run logs
 the very same, and those of tests/wine/golden/ where it does not; both in one
