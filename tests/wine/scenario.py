@@ -68,17 +68,7 @@ each means:
   to what it promises Windows (relay.check_seam): every registry key it opens it closes, once, and no folder
   lookup asks the shell to create the folder.
 
-Example:
-
-    from common import HKLM, IDCANCEL, MB_OKCANCEL
-
-    SCENARIOS = [{
-        "name": "cancel_at_start",
-        "registry": {r"HKLM\SOFTWARE\Wow6432Node\TAVO": {"InstallDir": r"C:\TAVO\利用者"}},
-        "dialogs": [{"answer": "Escape", "style": MB_OKCANCEL, "result": IDCANCEL}],
-        "log": None,
-        "registry_after": {r"HKLM\SOFTWARE\Wow6432Node\TAVO": {"InstallDir": r"C:\TAVO\利用者"}},
-    }]
+tests/wine/scenarios/run_basics.py, the run's skeleton on an empty machine, is the one to copy.
 """
 
 import glob
