@@ -150,15 +150,10 @@ size_t BoxWith(const RunRecord& run, const std::string& part) {
   return 0;
 }
 
-void Replace(std::string* text, const std::string& from, const std::string& to) {
-  size_t at = text->find(from);
-  ASSERT_NE(at, std::string::npos) << from;
-  text->replace(at, from.size(), to);
-}
-
-sim::Box AbortBox(int result) {
+// The abort confirmation, answered `result`; `end` follows the padded text.
+sim::Box AbortBox(int result, const char* end = "\n") {
   char text[64];
-  snprintf(text, sizeof text, "%-60s\n", TAVO_ASK_ABORT);
+  snprintf(text, sizeof text, "%-60s%s", TAVO_ASK_ABORT, end);
   return sim::Box{text, TAVO_DIALOG_TITLE, MB_OKCANCEL, result};
 }
 
@@ -173,6 +168,25 @@ struct Breakage {
 // The question whose text holds `part` answered No.
 std::function<void(RunRecord*)> AnsweredNo(const std::string& part) {
   return [part](RunRecord* r) { r->boxes[BoxWith(*r, part)].result = IDNO; };
+}
+
+// The first question answered `result`, and `box` shown after it.
+std::function<void(RunRecord*)> ThenBox(int result, const sim::Box& box) {
+  return [result, box](RunRecord* r) {
+    r->boxes[1].result = result;
+    r->boxes.insert(r->boxes.begin() + 2, box);
+  };
+}
+
+// In the question whose text holds `part`, `from` replaced by `to`.
+std::function<void(RunRecord*)> Edited(const std::string& part, const std::string& from,
+                                       const std::string& to) {
+  return [=](RunRecord* r) {
+    std::string& text = r->boxes[BoxWith(*r, part)].text;
+    size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    text.replace(at, from.size(), to);
+  };
 }
 
 // `text` added to the log.
@@ -204,53 +218,22 @@ const Breakage kBreakages[] = {
      [](RunRecord* r) { r->keysAfter.push_back("SOFTWARE\\New"); }},
     {"created: C:\\NEW", [](RunRecord* r) { r->fsAfter["C:\\NEW"] = fuzz::FsEntry{false, ""}; }},
     {"file changed: C:\\PROGRAM FILES\\JAVA\\JRE1.8.0_401\\LIB\\EXT\\OTHER.JAR",
-     [](RunRecord* r) {
-       r->fsAfter["C:\\PROGRAM FILES\\JAVA\\JRE1.8.0_401\\LIB\\EXT\\OTHER.JAR"].content = "x";
-     }},
-    {"file became folder",
-     [](RunRecord* r) {
-       r->fsAfter["C:\\PROGRAM FILES\\JAVA\\JRE1.8.0_401\\LIB\\EXT\\OTHER.JAR"].folder = true;
-     }},
+     [](RunRecord* r) { r->fsAfter[kOtherJar].content = "x"; }},
+    {"file became folder", [](RunRecord* r) { r->fsAfter[kOtherJar].folder = true; }},
     // Dialog order.
     {"neither ended at a question nor showed the closing dialog",
      [](RunRecord* r) { r->boxes.pop_back(); }},
     {"dialogs after the closing dialog", [](RunRecord* r) { r->boxes.push_back(r->boxes.back()); }},
     {"no abort confirmation", [](RunRecord* r) { r->boxes[1].result = IDCANCEL; }},
-    {"question not asked again",
-     [](RunRecord* r) {
-       r->boxes[1].result = IDCANCEL;
-       r->boxes.insert(r->boxes.begin() + 2, AbortBox(IDCANCEL));
-     }},
-    {"dialogs after the run was ended",
-     [](RunRecord* r) {
-       r->boxes[1].result = IDCANCEL;
-       r->boxes.insert(r->boxes.begin() + 2, AbortBox(IDOK));
-     }},
-    {"abort confirmation",
-     [](RunRecord* r) {
-       r->boxes[1].result = 0;
-       sim::Box wrong = AbortBox(IDOK);
-       wrong.text.pop_back();
-       r->boxes.insert(r->boxes.begin() + 2, wrong);
-     }},
+    {"question not asked again", ThenBox(IDCANCEL, AbortBox(IDCANCEL))},
+    {"dialogs after the run was ended", ThenBox(IDCANCEL, AbortBox(IDOK))},
+    {"abort confirmation", ThenBox(0, AbortBox(IDOK, ""))},
     // Question contents.
-    {"archive question names no lib\\ext",
-     [](RunRecord* r) {
-       Replace(&r->boxes[BoxWith(*r, "\\lib\\ext\n")].text, "\\lib\\ext\n", "\\lib\n");
-     }},
+    {"archive question names no lib\\ext", Edited("\\lib\\ext\n", "\\lib\\ext\n", "\\lib\n")},
     {"provider question names",
-     [](RunRecord* r) {
-       Replace(&r->boxes[BoxWith(*r, "\\Defaults\\Provider\n")].text, "SOFTWARE\\Microsoft",
-               "SYSTEM\\Microsoft");
-     }},
-    {"key question's record is malformed",
-     [](RunRecord* r) {
-       Replace(&r->boxes[BoxWith(*r, kEntryAsked)].text, TAVO_LABEL_DATE, "date: ");
-     }},
-    {"key question's record is malformed",
-     [](RunRecord* r) {
-       Replace(&r->boxes[BoxWith(*r, kEntryAsked)].text, "5.1.0", std::string(16, '5'));
-     }},
+     Edited("\\Defaults\\Provider\n", "SOFTWARE\\Microsoft", "SYSTEM\\Microsoft")},
+    {"key question's record is malformed", Edited(kEntryAsked, TAVO_LABEL_DATE, "date: ")},
+    {"key question's record is malformed", Edited(kEntryAsked, "5.1.0", std::string(16, '5'))},
     // The log.
     {"log line of unknown shape: garbage", Logged("garbage\r\n")},
     {"log line of unknown shape: ", Logged("\r\n")},

@@ -4,6 +4,7 @@
 
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_internal.h"
+#include "tests/host/demo_machine.h"
 
 namespace fuzz {
 
@@ -72,24 +73,12 @@ enum {
   kMaxSpecial = 259,
 };
 
+using sim::detail::Fold;  // the simulation's own, so both sides fold names alike
 using sim::detail::IsLead;
 
 bool HasDrive(const std::string& s) {
   return s.size() >= 2 && s[1] == ':' &&
          ((s[0] >= 'A' && s[0] <= 'Z') || (s[0] >= 'a' && s[0] <= 'z'));
-}
-
-std::string Fold(const std::string& s) {
-  std::string out = s;
-  for (size_t i = 0; i < out.size(); ++i) {
-    unsigned char c = (unsigned char)out[i];
-    if (IsLead(c)) {
-      ++i;
-    } else if (c >= 'a' && c <= 'z') {
-      out[i] = (char)(c - 'a' + 'A');
-    }
-  }
-  return out;
 }
 
 // The name with '_' for every character Windows refuses in a file name.
@@ -181,15 +170,10 @@ class Builder {
     bool hasNative = !(x86 && (flags & 4));
     WORD process =
         amd64 && (flags & 8) ? PROCESSOR_ARCHITECTURE_AMD64 : PROCESSOR_ARCHITECTURE_INTEL;
-    sim::SetArchitecture(native, process, hasNative);
     planted_.nativeAmd64 = amd64;
     planted_.wowBranch = amd64 || native == PROCESSOR_ARCHITECTURE_ARM64;
-    if (!planted_.wowBranch) {  // one Program Files, as on 32-bit Windows
-      sim::SetEnv("ProgramFiles", "C:\\Program Files");
-      sim::UnsetEnv("ProgramW6432");
-      sim::UnsetEnv("ProgramFiles(x86)");
-      sim::FsRemove("C:\\Program Files (x86)");
-    }
+    if (!planted_.wowBranch) demo::MakeMachine32();  // one Program Files; the views set below
+    sim::SetArchitecture(native, process, hasNative);
     if (flags & 16) sim::FsAddFolder("C:\\Users\\user\\TAVO");
     sim::SetClockFailure(flags & 32, flags & 64);
     if (flags & 128) sim::SetClock(kDefaultSeconds, 123, 9 * 3600, 7);

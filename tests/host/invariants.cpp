@@ -6,30 +6,20 @@
 #include <set>
 
 #include "platform/sim/sim.h"
+#include "platform/sim/sim_internal.h"
 #include "ui/texts.h"
 
 namespace {
-
-std::string Lower(std::string s) {
-  // ASCII only, and never the second byte of a two-byte character.
-  for (size_t i = 0; i < s.size(); ++i) {
-    unsigned char c = (unsigned char)s[i];
-    if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
-      ++i;
-    } else if (c >= 'A' && c <= 'Z') {
-      s[i] = (char)(c - 'A' + 'a');
-    }
-  }
-  return s;
-}
 
 std::string TrimSlashes(std::string s) {
   while (!s.empty() && s.back() == '\\') s.pop_back();
   return s;
 }
 
+// Names compared as the simulated machine compares them: ASCII letters
+// folded, never the second byte of a two-byte character.
 bool Covers(const std::string& parent, const std::string& path) {
-  std::string p = Lower(TrimSlashes(parent)), q = Lower(TrimSlashes(path));
+  std::string p = sim::detail::Fold(TrimSlashes(parent)), q = sim::detail::Fold(TrimSlashes(path));
   if (p.empty()) return false;
   return q == p || (q.size() > p.size() && q.compare(0, p.size(), p) == 0 && q[p.size()] == '\\');
 }

@@ -11,7 +11,8 @@ namespace {
 
 class DialogTest : public SimTest {};
 
-InstallInfo SampleRecord() {
+// The record the key questions show.
+const InstallInfo kSample = [] {
   InstallInfo info;
   memset(&info, 0, sizeof info);
   strcpy(info.programName, "TAVO利用者ソフト");
@@ -19,9 +20,9 @@ InstallInfo SampleRecord() {
   strcpy(info.installPath, "C:\\Program Files\\TAVO");
   strcpy(info.installDate, "20240401");
   return info;
-}
+}();
 
-// A key question about `key` up to its record's date line, for SampleRecord
+// A key question about `key` up to its record's date line, for kSample
 // with the program name `name`.
 std::string KeyQuestion(const std::string& key, const std::string& name) {
   return "このレジストリキーを削除しますか?" + std::string(27, ' ') + "\n\nHKEY_LOCAL_MACHINE\\" + key +
@@ -41,15 +42,11 @@ const LayoutCase kLayouts[] = {
     {"file", [](char* m) { ComposeFileMessage(m, "C:\\S\\更新通知.lnk"); },
      "このファイルを削除しますか?" + std::string(33, ' ') + "\n\nC:\\S\\更新通知.lnk\n"},
     {"key with four record lines (#6, #10)",
-     [](char* m) {
-       InstallInfo info = SampleRecord();
-       ComposeKeyMessage(m, "SOFTWARE\\TAVO", &info, kRecordWithDate);
-     },
+     [](char* m) { ComposeKeyMessage(m, "SOFTWARE\\TAVO", &kSample, kRecordWithDate); },
      KeyQuestion("SOFTWARE\\TAVO", "TAVO利用者ソフト") + "インストール日  \t: 20240401\n"},
     {"key with three record lines (#13, #16)",
      [](char* m) {
-       InstallInfo info = SampleRecord();
-       ComposeKeyMessage(m, "SOFTWARE\\Wow6432Node\\TAVO", &info, kRecordWithoutDate);
+       ComposeKeyMessage(m, "SOFTWARE\\Wow6432Node\\TAVO", &kSample, kRecordWithoutDate);
      },
      KeyQuestion("SOFTWARE\\Wow6432Node\\TAVO", "TAVO利用者ソフト")},
     {"providers, sentence longer than 60 bytes is not cut",
@@ -139,7 +136,7 @@ TEST_F(DialogTest, AnswerLoop) {
 }
 
 TEST_F(DialogTest, RecordFieldsCannotAddLinesToAQuestion) {
-  InstallInfo info = SampleRecord();
+  InstallInfo info = kSample;
   strcpy(info.programName, "TAVO\n\nHKEY_LOCAL_");
   strcpy(info.installDate, "2024\r\n");
   char message[kMessageSize];

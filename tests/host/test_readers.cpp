@@ -146,28 +146,19 @@ struct VersionCase {
 const char kManage[] = "SOFTWARE\\TAVO";
 const char kVersionKey[] = "SOFTWARE\\TAVO\\Version";
 
-void Numbers(DWORD major, DWORD minor, DWORD revision) {
-  sim::RegSetDword(kVersionKey, "Major", major);
-  sim::RegSetDword(kVersionKey, "Minor", minor);
-  sim::RegSetDword(kVersionKey, "Revision", revision);
+// The three numbers as DWORD values; a negative one is left out.
+void Numbers(long long major, long long minor, long long revision) {
+  if (major >= 0) sim::RegSetDword(kVersionKey, "Major", (DWORD)major);
+  if (minor >= 0) sim::RegSetDword(kVersionKey, "Minor", (DWORD)minor);
+  if (revision >= 0) sim::RegSetDword(kVersionKey, "Revision", (DWORD)revision);
 }
 
 const VersionCase kVersions[] = {
     {"1 2 3", [] { Numbers(1, 2, 3); }, "1", "02", "003", "1.02.003"},
     {"widths are minimums", [] { Numbers(1, 123, 3); }, "1", "123", "003", "1.123.003"},
     {"65535 counts as not read", [] { Numbers(65535, 2, 3); }, "65535", "02", "003", "(不明)"},
-    {"revision missing",
-     [] {
-       sim::RegSetDword(kVersionKey, "Major", 1);
-       sim::RegSetDword(kVersionKey, "Minor", 2);
-     },
-     "1", "02", "(不明)", "(不明)"},
-    {"minor missing",
-     [] {
-       sim::RegSetDword(kVersionKey, "Major", 1);
-       sim::RegSetDword(kVersionKey, "Revision", 3);
-     },
-     "1", "(不明)", "003", "(不明)"},
+    {"revision missing", [] { Numbers(1, 2, -1); }, "1", "02", "(不明)", "(不明)"},
+    {"minor missing", [] { Numbers(1, -1, 3); }, "1", "(不明)", "003", "(不明)"},
     {"numbers of other sizes and types are not read",
      [] {
        sim::RegSetValue(kVersionKey, "Major", REG_QWORD, std::string("\1\0\0\0\0\0\0\0", 8));

@@ -64,6 +64,7 @@ _CALL_RE = re.compile(r"^(?P<tid>(?:[0-9a-fA-F]+:)*[0-9a-fA-F]+):Call (?P<func>[
                       r" ret=(?P<caller>[0-9a-fA-F]+)$")
 _RET_RE = re.compile(r"^(?P<tid>(?:[0-9a-fA-F]+:)*[0-9a-fA-F]+):Ret  (?P<func>[\w.]+\.[\w@?$]+)\(\)"
                      r" retval=(?P<retval>[0-9a-fA-F]+) ret=[0-9a-fA-F]+$")
+_HEX_RE = re.compile(r"[0-9a-fA-F]+")
 _SIMPLE_ESC = {"n": 0x0A, "r": 0x0D, "t": 0x09, '"': 0x22, "\\": 0x5C, "0": 0x00}
 # One piece of a debug string: a byte "\xhh" (a UTF-16 unit "\hhhh", Wine's own form, or
 # "\xhhhh" in a wide one), a one-letter escape, or a plain character.
@@ -99,29 +100,22 @@ def decode_debugstr(s, pos=0):
 
 def parse_args(text):
     """Split the argument list of a relay Call line into Arg records."""
-    args = []
-    i = 0
-    n = len(text)
-    while i < n:
-        start = i
-        m = re.compile(r"[0-9a-fA-F]+").match(text, i)
-        value = None
-        string = None
+    args, i = [], 0
+    while text:
+        start, value, string = i, None, None
+        m = _HEX_RE.match(text, i)
         if m:
-            value = int(m.group(0), 16)
-            i = m.end()
-            if text.startswith(' "', i) or text.startswith(' L"', i):
+            value, i = int(m.group(0), 16), m.end()
+            if text.startswith((' "', ' L"'), i):
                 string, i = decode_debugstr(text, i + 1)
-        if i < n and text[i] != ",":
+        if i < len(text) and text[i] != ",":
             # Not a form we know (e.g. a float): keep it raw up to the next comma.
             value = None if string is None else value
-            j = text.find(",", i)
-            i = n if j < 0 else j
+            i = text.find(",", i) if "," in text[i:] else len(text)
         args.append(Arg(text[start:i], value, string))
-        if i < n:
-            i += 1  # the comma
-            if i == n:
-                args.append(Arg("", None, None))
+        if i >= len(text):  # a trailing comma has given one empty argument more
+            return args
+        i += 1
     return args
 
 

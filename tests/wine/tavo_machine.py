@@ -145,7 +145,6 @@ def shell_error(call, ret):
 
 # Code page 932 names whose second byte is "\" (0x5C) or "|" (0x7C): a
 # byte-wise path handler takes them for a separator or a pipe.
-TRAIL_5C_7C = "ソポ表能"   # 0x83 0x5C, 0x83 0x7C, 0x95 0x5C, 0x94 0x5C
 JP_INSTALL = r"C:\Program Files\ソフトポ表" + "\\"
 JP_MANAGED = r"C:\Program Files\能力ソフト"
 # A Java home whose longest archive path is 259 bytes, the most a path

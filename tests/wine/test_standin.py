@@ -41,6 +41,10 @@ def second_object(trace):
 
 
 class DeletionCheckTest(unittest.TestCase):
+    def expect(self, errs, want):
+        """No error where want is None, else one that says want."""
+        self.assertTrue(errs == [] if want is None else any(want in e for e in errs), errs)
+
     def test_logged_deletions(self):
         log = ("[ExistsFolder] C:\\a\r\n[DeleteItem] C:\\a\r\n[DeleteItem] C:\\\x83\\\x83|\r\n"
                " IFileOperation::PerformOperations ERROR : Ret=0x80270000,  LastError=0x00000000\r\n"
@@ -88,11 +92,7 @@ class DeletionCheckTest(unittest.TestCase):
         ]
         for what, trace, deletions, want in cases:
             with self.subTest(what):
-                errs = H.check_fileop_trace(H.parse_fileop_trace(trace), deletions, EXE)
-                if want is None:
-                    self.assertEqual(errs, [])
-                else:
-                    self.assertTrue(any(want in e for e in errs), errs)
+                self.expect(H.check_fileop_trace(H.parse_fileop_trace(trace), deletions, EXE), want)
 
     def test_deleted_tree(self):
         before = {"c:\\p": None, "c:\\p\\tavo": None, "c:\\p\\tavo\\a.dll": "1", "c:\\p\\tavo\\sub": None,
@@ -114,11 +114,7 @@ class DeletionCheckTest(unittest.TestCase):
         ]
         for what, after, deleted, partly, want in cases:
             with self.subTest(what):
-                errs = H.check_deleted_tree(before, after, deleted, partly)
-                if want is None:
-                    self.assertEqual(errs, [])
-                else:
-                    self.assertTrue(any(want in e for e in errs), errs)
+                self.expect(H.check_deleted_tree(before, after, deleted, partly), want)
 
     def test_registration_views(self):
         # A 32-bit process on 64-bit Windows reads the class from Wow6432Node.
