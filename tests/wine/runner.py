@@ -440,7 +440,7 @@ class ScenarioRunner:
         the log implies."""
         s = self.s
         deletions = logged_deletions(self.result.log)
-        done = [self.win(p) for p, failed in deletions if failed is None]
+        done = [self.win(p) for p, failed, _ in deletions if failed is None]
         errs = []
         if "deleted" in s:
             want = [self.win(p) for p in s["deleted"]]

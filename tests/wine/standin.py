@@ -56,19 +56,19 @@ def fileop_registration(arch, mode="standin"):
     return out
 
 
-_DELETE_ERROR_RE = re.compile(r"^ (\S+) ERROR : Ret=(\S+),  LastError=0x[0-9A-F.]{8}$")
+_DELETE_ERROR_RE = re.compile(r"^ (\S+) ERROR : Ret=(\S+),  LastError=0x([0-9A-F]{8})$")
 
 
 def logged_deletions(log):
-    """[(path, failed call or None)] of the log's [DeleteItem] lines, in order (log: bytes); an
-    IFileOperation method is named without its interface."""
+    """[(path, failed call or None, its LastError or None)] of the log's [DeleteItem] lines, in
+    order (log: bytes); an IFileOperation method is named without its interface."""
     lines = (log or b"").decode("cp932", "replace").split("\r\n")
     out = []
     for i, line in enumerate(lines):
         if line.startswith("[DeleteItem] "):
             m = _DELETE_ERROR_RE.match(lines[i + 1]) if i + 1 < len(lines) else None
             failed = m.group(1).replace("IFileOperation::", "") if m else None
-            out.append((line[len("[DeleteItem] "):], failed))
+            out.append((line[len("[DeleteItem] "):], failed, int(m.group(3), 16) if m else None))
     return out
 
 
@@ -100,10 +100,11 @@ def check_fileop_trace(events, deletions, exe_win):
     """What the stand-in saw, against the log's deletions (logged_deletions). [] when it agrees:
     the exe's own process loaded it; one object per deletion, never a batch; on each, exactly
     SetOperationFlags(0x214), DeleteItem(the item, no sink), PerformOperations once,
-    GetAnyOperationsAborted, up to the call the log names as failed; each object destroyed
+    GetAnyOperationsAborted, up to the call the log names as failed, which left the LastError the
+    log gives; each object destroyed
     once, after its last call, so none is leaked; each queued shell item released by the exe."""
     errs = []
-    wanted = [(p, failed) for p, failed in deletions if failed not in NO_OBJECT]
+    wanted = [d for d in deletions if d[1] not in NO_OBJECT]
     loads = [f for e, f in events if e == "load"]
     if wanted and not any(winpath_key(f.get("process", "")) == winpath_key(exe_win) for f in loads):
         errs.append(f"stand-in not loaded by {exe_win}: loads {[f.get('process') for f in loads]}")
@@ -114,7 +115,7 @@ def check_fileop_trace(events, deletions, exe_win):
     created = [f["obj"] for e, f in events if e == "create"]
     if len(created) != len(wanted):
         errs.append(f"{len(created)} file-operation object(s) made for {len(wanted)} deletion(s) that reach one")
-    for obj, (path, failed) in zip(created, wanted):
+    for obj, (path, failed, last_error) in zip(created, wanted):
         seq = [(e, f) for e, f in objects[obj] if e not in BOOKKEEPING]
         expect = list(FILEOP_CALLS[:FILEOP_CALLS.index(failed) + 1] if failed in FILEOP_CALLS else FILEOP_CALLS)
         if [e for e, _ in seq] != expect:
@@ -131,6 +132,8 @@ def check_fileop_trace(events, deletions, exe_win):
             bad = e == failed and not (int(f["hr"], 16) & 0x80000000 or f.get("aborted") == "1")
             if bad or (e != failed and int(f["hr"], 16) & 0x80000000):
                 errs.append(f"object {obj}: {e} hr={f['hr']} but the log says {failed or 'no call'} failed")
+            if e == failed and int(f.get("lasterror", "-1"), 16) != last_error:
+                errs.append(f"object {obj}: {e} left LastError {f.get('lasterror')}, the log says {last_error:#010x}")
     # The stand-in lets go of each queued item after its object's end: the count Release returns
     # then is 0 only when the exe has released the item itself.
     released = {}

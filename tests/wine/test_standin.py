@@ -47,19 +47,20 @@ class DeletionCheckTest(unittest.TestCase):
 
     def test_logged_deletions(self):
         log = ("[ExistsFolder] C:\\a\r\n[DeleteItem] C:\\a\r\n[DeleteItem] C:\\\x83\\\x83|\r\n"
-               " IFileOperation::PerformOperations ERROR : Ret=0x80270000,  LastError=0x00000000\r\n"
+               " IFileOperation::PerformOperations ERROR : Ret=0x80270000,  LastError=0x00000080\r\n"
                "[DeleteItem] C:\\b\r\n mbstowcs ERROR : Ret=42,  LastError=0x00000000\r\n[DeleteItem] C:\\c\r\n")
         self.assertEqual(H.logged_deletions(log.encode("latin-1")),
-                         [("C:\\a", None), ("C:\\ソポ", "PerformOperations"),
-                          ("C:\\b", "mbstowcs"), ("C:\\c", None)])
+                         [("C:\\a", None, None), ("C:\\ソポ", "PerformOperations", 0x80),
+                          ("C:\\b", "mbstowcs", 0), ("C:\\c", None, None)])
 
     def test_fileop_trace(self):
-        ok = [(FOLDER, None)]
-        failed_at = lambda call: [(FOLDER, call)]
+        ok = [(FOLDER, None, None)]
+        failed_at = lambda call, last_error=0x80: [(FOLDER, call, last_error)]
+        ABORTED = edited(FILEOP_TRACE, ("aborted=0 hr=0x00000000", "aborted=1 hr=0x00000000 lasterror=0x00000080"))
         cases = [
             ("one deletion, as the exe makes it", FILEOP_TRACE, ok, None),
             ("two items, one object each", second_object(FILEOP_TRACE), ok * 2, None),
-            ("no object when CoCreateInstance failed", "", [(FOLDER, "CoCreateInstance")], None),
+            ("no object when CoCreateInstance failed", "", [(FOLDER, "CoCreateInstance", 0)], None),
             ("loaded by another process", edited(FILEOP_TRACE, ("TAVOTest\\TAVOSweeper", "windows\\rundll32")),
              ok, "not loaded"),
             ("other flags", edited(FILEOP_TRACE, ("0x00000214", "0x00000614")), ok, "flags"),
@@ -83,12 +84,12 @@ class DeletionCheckTest(unittest.TestCase):
                                                              "hr=0x00000000\nunload")), ok, "used after"),
             ("a failure the log tells", edited(FILEOP_TRACE, (
                 "PerformOperations obj=1 queued=1 hr=0x00000000\nGetAnyOperationsAborted obj=1 aborted=0 "
-                "hr=0x00000000\n", "PerformOperations obj=1 queued=1 hr=0x80270000\n")),
+                "hr=0x00000000\n", "PerformOperations obj=1 queued=1 hr=0x80270000 lasterror=0x00000080\n")),
              failed_at("PerformOperations"), None),
             ("a failure the log does not tell", edited(FILEOP_TRACE, ("queued=1 hr=0x00000000", "queued=1 hr=0x80270000")),
              ok, "hr=0x80270000 but the log says no call failed"),
-            ("aborted, as the log tells", edited(FILEOP_TRACE, ("aborted=0 hr", "aborted=1 hr")),
-             failed_at("GetAnyOperationsAborted"), None),
+            ("aborted, as the log tells", ABORTED, failed_at("GetAnyOperationsAborted"), None),
+            ("a LastError the call did not leave", ABORTED, failed_at("GetAnyOperationsAborted", 1), "LastError"),
         ]
         for what, trace, deletions, want in cases:
             with self.subTest(what):

@@ -56,18 +56,23 @@ static LONG g_locks;
 
 /* ---- trace */
 
+/* Each line ends with the LastError the method leaves, which the exe logs
+   beside a failed call's result. */
 static void Trace(const char* format, ...) {
+  DWORD lastError = GetLastError(); /* the caller reads it after our calls */
   wchar_t path[MAX_PATH];
   DWORD n = GetEnvironmentVariableW(L"TAVO_FILEOP_TRACE", path, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return;
-  DWORD lastError = GetLastError(); /* the caller reads it after our calls */
   char line[2048];
   va_list args;
   va_start(args, format);
-  int len = vsnprintf(line, sizeof line - 2, format, args);
+  int len = n == 0 || n >= MAX_PATH ? -1 : vsnprintf(line, sizeof line - 32, format, args);
   va_end(args);
-  if (len < 0) len = 0;
-  if (len > (int)sizeof line - 3) len = (int)sizeof line - 3;
+  if (len < 0) {
+    SetLastError(lastError);
+    return;
+  }
+  if (len > (int)sizeof line - 33) len = (int)sizeof line - 33;
+  len += snprintf(line + len, 24, " lasterror=0x%08lX", (unsigned long)lastError);
   line[len++] = '\r';
   line[len++] = '\n';
   HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
