@@ -51,8 +51,9 @@ each means:
   fileop          who serves CLSID_FileOperation: "standin" (default: the test build's stand-in, which deletes
                   for real), "wine" (Wine's own shell32, whose methods return E_NOTIMPL) or "unregistered"
   attributes      {path: "R" | "H" | "RH"}: planted files made read-only / hidden
-  hold_open       [path | (path, "shared")]: files another process holds open during the run, sharing with
-                  nobody, or with readers and writers
+  hold_open       [path | (path, "shared" | "reading" | "writing")]: files another process holds open during
+                  the run, reading and writing and sharing with nobody, or sharing with readers and writers
+                  while it reads and writes, only reads or only writes
   missing         [path]: folders of a fresh prefix removed before the run
   deleted         [path]: exactly the items the log must show deleted without an error line (a full expected
                   "log" says so already)

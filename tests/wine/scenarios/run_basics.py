@@ -92,14 +92,15 @@ SCENARIOS = [
         "log": NO_STARTUP_RUN,
         "files_after": {M.STARTUP: None},
     },
+] + [
     {
-        "name": "log_held_open_shared",
-        "description": "Another process holds the log open, sharing reading and writing: the tool opens it "
-                       "for nobody else, so every open fails; the run goes on, ends as usual and writes "
-                       "nothing into that file",
+        "name": "log_held_open_" + how,
+        "description": f"Another process holds the log open ({how}), sharing reading and writing: the tool "
+                       "opens it for nobody else, so every open fails; the run goes on, ends as usual and "
+                       "writes nothing into that file",
         "files": {r"C:\TAVOTest\TAVOSweeper.log": b"held\r\n"},
-        "hold_open": [(r"C:\TAVOTest\TAVOSweeper.log", "shared")],
+        "hold_open": [(r"C:\TAVOTest\TAVOSweeper.log", how)],
         "dialogs": OK_DIALOGS,
         "log": b"held\r\n",
-    },
+    } for how in ("shared", "reading", "writing")
 ]
