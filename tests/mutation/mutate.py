@@ -171,7 +171,7 @@ def call_arguments(toks, i, depths):
 
 def wine_mutants(text, toks, i, depths):
     """The Wine tier's own mutants at token i: arg, flag and swap."""
-    out, (kind, s, e, t) = [], toks[i]
+    out, (_, s, e, t) = [], toks[i]
     for n in NEIGHBOURS.get(t, ()):
         out.append((s, e, n, "swap"))
     args = call_arguments(toks, i, depths) or []
