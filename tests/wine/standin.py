@@ -101,8 +101,8 @@ def check_fileop_trace(events, deletions, exe_win):
     the exe's own process loaded it; one object per deletion, never a batch; on each, exactly
     SetOperationFlags(0x214), DeleteItem(the item, no sink), PerformOperations once,
     GetAnyOperationsAborted, up to the call the log names as failed, which left the LastError the
-    log gives; each object destroyed
-    once, after its last call, so none is leaked; each queued shell item released by the exe."""
+    log gives; each object destroyed once, after its last call, so none is leaked; each queued
+    shell item released by the exe."""
     errs = []
     wanted = [d for d in deletions if d[1] not in NO_OBJECT]
     loads = [f for e, f in events if e == "load"]
